@@ -1,0 +1,36 @@
+# Shared by the scripts: package installation and the build.
+# shellcheck shell=bash
+
+MKP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+MKP_JOBS="${MKP_JOBS:-$(nproc)}"
+
+# Packages the build, the tests and the demonstration need.
+MKP_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
+              libbenchmark-dev nlohmann-json3-dev socat)
+
+# Installs, quietly, those of the given packages that are missing.
+mkp_ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq >/dev/null
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# mkp_build DIR [cmake options...]: configures (once) and builds DIR.
+mkp_build() {
+  local dir="$1"; shift
+  cmake -S "$MKP_ROOT" -B "$MKP_ROOT/$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$MKP_ROOT/$dir" -j "$MKP_JOBS"
+}

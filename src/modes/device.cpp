@@ -1,0 +1,159 @@
+#include "modes/device.h"
+
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <sys/stat.h>
+
+#include "text/hextext.h"
+
+namespace mkp {
+
+namespace {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool FileExists(const std::string& fileName) {
+  struct stat info {};
+  return !fileName.empty() && ::stat(fileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// Sets item n - 1 of a register-numbered list, padding it with empty items.
+void SetNumberedItem(TParamList& list, const std::string& numberText, const std::string& text) {
+  const auto number = ParseInteger(Trim(numberText));
+  if (!number || *number < 1 || *number > 65535) return;
+  while (list.Count() < *number) list.Add(0, "", 0.0L);
+  TParamItem* item = list.Find(*number - 1);
+  if (item == nullptr) return;
+  item->Text = text;
+  item->Code = *number;
+}
+
+// A delay from a file: -1 (or a non-number) leaves the automaton's default;
+// any other negative value would be an endless wait and counts as no pause.
+std::int32_t DelaySetting(const std::string& value) {
+  const auto number = ParseInteger(value);
+  if (!number) return DelayUnset;
+  if (*number < DelayUnset) return 0;
+  return *number;
+}
+
+void TimeoutSetting(const std::string& value, std::int32_t& setting) {
+  const auto number = ParseInteger(value);
+  if (!number) return;
+  setting = *number < 0 ? 0 : *number;
+}
+
+void ApplySetting(const std::string& line, TDeviceModel& model) {
+  std::string key = TextBefore(line, "=");
+  key.erase(0, 2);  // the leading "@@"
+  RemoveAll(key, " ");
+  key = UpperCase(key);
+  std::string value;
+  const auto equals = line.find('=');
+  if (equals != std::string::npos) value = Trim(UpperCase(line.substr(equals + 1)));
+
+  if (key == "ONESTEPDELAY") {
+    model.OneStepDelay = DelaySetting(value);
+  } else if (key == "ONECYCLEDELAY") {
+    model.OneCycleDelay = DelaySetting(value);
+  } else if (key == "REGSENDTIMEOUT1") {
+    TimeoutSetting(value, model.RegSendTimeout1);
+  } else if (key == "REGSENDTIMEOUT2") {
+    TimeoutSetting(value, model.RegSendTimeout2);
+  } else if (key == "REGSENDTIMEOUT3") {
+    TimeoutSetting(value, model.RegSendTimeout3);
+  }
+}
+
+}  // namespace
+
+std::optional<std::int32_t> ParseInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= text.size()) return std::nullopt;
+  std::uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const int digit = HexDigitValue(text[i]);
+    if (digit < 0 || digit >= base) return std::nullopt;
+    magnitude = magnitude * base + digit;
+    if (magnitude > 0xFFFFFFFFull) return std::nullopt;
+  }
+  if (base == 16) {
+    auto value = static_cast<std::uint32_t>(magnitude);
+    if (negative) value = 0u - value;
+    return static_cast<std::int32_t>(value);
+  }
+  const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+  if (static_cast<std::int64_t>(magnitude) > limit) return std::nullopt;
+  const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
+                                      : static_cast<std::int64_t>(magnitude);
+  return static_cast<std::int32_t>(value);
+}
+
+std::string TDeviceModel::ItemText(const TParamList& list, int index) {
+  const TParamItem* item = list.Peek(index);
+  return item != nullptr ? item->Text : std::string();
+}
+
+void ApplyDescriptionLine(const std::string& line, TDeviceModel& model) {
+  const bool hasAngles = HasTextBetween(line, "<", ">");
+  const bool hasNumber = HasTextBetween(line, "#", "#");
+  if (hasAngles && hasNumber) {
+    SetNumberedItem(model.WriteTemplates, TextBetween(line, "#", "#"), TextBetween(line, "<", ">"));
+  } else if (hasAngles) {
+    model.Requests.AddText(TextBetween(line, "<", ">"));
+    model.RequestRows.AddText(HasTextBetween(line, "[", "]") ? TextBetween(line, "[", "]")
+                                                             : std::string());
+    model.RequestSaves.AddText(HasTextBetween(line, "(", ")") ? TextBetween(line, "(", ")")
+                                                              : std::string());
+  } else if (hasNumber && HasTextBetween(line, "{", "}")) {
+    SetNumberedItem(model.RegisterNames, TextBetween(line, "#", "#"), TextBetween(line, "{", "}"));
+  } else if (line.rfind("@@", 0) == 0) {
+    ApplySetting(line, model);
+  }
+}
+
+bool LoadDeviceDescription(const std::string& fileName, TDeviceModel& model) {
+  if (!FileExists(fileName)) return false;
+  model.RegisterNames.Clear();
+  model.WriteTemplates.Clear();
+  model.Requests.Clear();
+  model.RequestRows.Clear();
+  model.RequestSaves.Clear();
+  try {
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file) return false;
+    std::string line;
+    while (std::getline(file, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      CutLineComment(line);
+      line = Trim(line);
+      if (line.empty()) continue;
+      ApplyDescriptionLine(line, model);
+    }
+    return !file.bad();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace mkp

@@ -1,0 +1,155 @@
+// TWorkerThread: the worker-thread base of the Slave responder and the
+// Registers automaton.
+//
+// A derived class overrides Execute() with its loop and calls SafePoint()
+// between two iterations:
+//
+//   void Execute() override {
+//     for (;;) {
+//       ...one iteration: receive, answer, ...
+//       if (!SafePoint()) return;  // stop requested
+//     }
+//   }
+//
+// The owner (the window, or mkptool) keeps the worker in a std::unique_ptr:
+//
+//   worker->SetOnFinished(...);        // optional, before Start
+//   worker->HandOverFrom(std::move(previousWorker));  // optional, before Start
+//   worker->Start();
+//   ...
+//   worker->Pause(timeout); change data; worker->Resume();
+//   ...
+//   worker->Terminate();               // does not wait
+//   worker.reset();                    // or WaitFor(): joins
+//
+// Safe points. Execute() runs only after a first safe point, and it is "busy"
+// from there up to its next SafePoint() call. Pause() asks the worker to hold
+// at its next safe point and returns once it is not busy: held there, not yet
+// started, still waiting for its predecessor, or ended. Until Resume() it
+// does not enter another iteration. Terminate() also releases a held worker:
+// SafePoint() then returns false and the loop ends.
+//
+// Hand-over. A worker asked to stop may still be inside its last receive
+// wait (up to about two seconds). HandOverFrom(old) terminates the old worker
+// and makes the new one wait for it in the new worker's own thread before its
+// first safe point, so the caller never blocks and the old worker no longer
+// touches the transport once the new one runs. The new worker owns the old one
+// from then on and frees it after it has ended.
+//
+// Every request (Terminate, Pause, Resume, WaitFor) is harmless on a worker
+// that was never started or has already ended on its own, and may be repeated.
+//
+// Destruction terminates and joins. A derived class whose Execute() uses its
+// own members must call Shutdown() at the start of its destructor, so that the
+// thread has ended before those members go away.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace mkp {
+
+class TWorkerThread {
+public:
+  TWorkerThread() = default;
+  virtual ~TWorkerThread();
+  TWorkerThread(const TWorkerThread&) = delete;
+  TWorkerThread& operator=(const TWorkerThread&) = delete;
+
+  // Called once in the worker thread when its body has ended (also after a stop
+  // request, and when Execute() let an exception escape). The window marshals
+  // it to its own thread. Set it before Start().
+  void SetOnFinished(std::function<void()> onFinished);
+
+  // Terminates the given worker and makes this one wait for it to end (in this
+  // worker's thread) before its first safe point. Call before Start(). A null
+  // predecessor is ignored.
+  void HandOverFrom(std::unique_ptr<TWorkerThread> predecessor);
+
+  // Starts the thread; later calls do nothing.
+  void Start();
+
+  // Sets the stop flag and releases a paused worker; does not wait.
+  void Terminate();
+  bool Terminated() const { return terminate_.load(std::memory_order_acquire); }
+
+  // Asks the worker to hold at its next safe point. True once it is not busy
+  // (held, not started, waiting for its predecessor, or ended); false when the
+  // timeout passed first, in which case the request stays in force and the
+  // worker holds as soon as it reaches a safe point. Pair every Pause() with a
+  // Resume(), whatever it returned.
+  bool Pause(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+  // Lets a paused worker go on.
+  void Resume();
+  // True while a Pause() request is in force and the worker holds at a safe
+  // point (not while it is still finishing an iteration).
+  bool Held() const;
+
+  // Waits until the thread has ended and joins it. Does nothing when it never
+  // started, or when called from the worker thread itself.
+  void WaitFor();
+  // True once the body has ended (or the worker ended before its first safe
+  // point). A worker that never started is not finished.
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+
+protected:
+  // The loop. Runs in the worker thread after the first safe point.
+  virtual void Execute() = 0;
+
+  // Marks the end of an iteration. Holds here while paused; false when a stop
+  // has been requested (the loop must then end), true to go on.
+  bool SafePoint();
+
+  // Sleeps for the given time or until a stop is requested; false when stopped.
+  bool SleepFor(std::chrono::milliseconds duration);
+
+  // Terminate() and WaitFor(); for the destructors of derived classes.
+  void Shutdown();
+
+private:
+  void ThreadMain();
+
+  std::atomic<bool> terminate_{false};
+  std::atomic<bool> finished_{false};
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool started_ = false;
+  bool busy_ = false;
+  bool pauseRequested_ = false;
+  bool held_ = false;
+  std::function<void()> onFinished_;
+  std::unique_ptr<TWorkerThread> predecessor_;
+
+  std::mutex joinMutex_;  // two threads never join at once
+  std::thread thread_;
+};
+
+// Holds a worker paused for the life of the guard (a null worker is allowed);
+// the constructor waits as Pause() does.
+class TWorkerPause {
+public:
+  explicit TWorkerPause(TWorkerThread* worker,
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
+      : worker_(worker) {
+    if (worker_) held_ = worker_->Pause(timeout);
+  }
+  ~TWorkerPause() {
+    if (worker_) worker_->Resume();
+  }
+  TWorkerPause(const TWorkerPause&) = delete;
+  TWorkerPause& operator=(const TWorkerPause&) = delete;
+  // Whether the worker was known to be off its data when the guard was taken.
+  bool Held() const { return held_; }
+
+private:
+  TWorkerThread* worker_;
+  bool held_ = true;
+};
+
+}  // namespace mkp

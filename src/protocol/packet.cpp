@@ -1,0 +1,179 @@
+#include "protocol/packet.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/hextext.h"
+
+namespace mkp {
+
+TVorelAddr MakeVorelAddr(std::uint8_t first, std::uint8_t second, std::uint8_t third) {
+  TVorelAddr a;
+  a.Bytes[0] = first;
+  a.Bytes[1] = second;
+  a.Bytes[2] = third;
+  return a;
+}
+
+std::uint32_t VorelAddrToInt(const TVorelAddr& addr) {
+  return addr.Bytes[0] + addr.Bytes[1] * 256u + addr.Bytes[2] * 65536u;
+}
+
+void InitPacket(TMKPPacket& packet) {
+  packet.SrcAddr = TVorelAddr{};
+  packet.DstAddr = TVorelAddr{};
+  packet.Command = 0;
+  packet.DataType = 0;
+  packet.DataLen = 0;
+  // The contents of a new data block are not cleared.
+  packet.Data.reset(new std::uint8_t[MaxDataLen]);
+}
+
+void DonePacket(TMKPPacket& packet) {
+  packet.SrcAddr = TVorelAddr{};
+  packet.DstAddr = TVorelAddr{};
+  packet.Command = 0;
+  packet.DataType = 0;
+  packet.DataLen = 0;
+  packet.Data.reset();
+}
+
+std::uint32_t ComputeChecksum(const std::uint8_t* buffer, long bufferLength, long start, long count) {
+  if (buffer == nullptr || start < 0 || count <= 0) return 0;
+  if (start + count > bufferLength) return 0;
+  std::uint32_t x = 0;
+  long i = start;
+  const long end = start + count;
+  if (count % 2 == 1) {
+    x = buffer[start];
+    i = start + 1;
+  }
+  for (; i < end; i += 2) {
+    const std::uint32_t pair = static_cast<std::uint32_t>(buffer[i]) << 8 | buffer[i + 1];
+    x = ((x << 5) | (x >> 27)) ^ pair;
+  }
+  return x;
+}
+
+namespace {
+
+void PutLE32(std::uint8_t* at, std::uint32_t v) {
+  at[0] = static_cast<std::uint8_t>(v);
+  at[1] = static_cast<std::uint8_t>(v >> 8);
+  at[2] = static_cast<std::uint8_t>(v >> 16);
+  at[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+std::uint32_t GetLE32(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
+}  // namespace
+
+bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength) {
+  frameLength = 0;
+  if (frame == nullptr) return false;
+  // A length the data block cannot hold would read past it and write past the
+  // frame buffer: refuse it before touching anything.
+  if (packet.DataLen < 0 || packet.DataLen > MaxDataLen) return false;
+  if (packet.DataLen > 0 && !packet.Data) return false;
+  std::memset(frame, 0, FrameBufferSize);
+  std::memcpy(frame, packet.DstAddr.Bytes, 3);
+  std::memcpy(frame + 3, packet.SrcAddr.Bytes, 3);
+  frame[6] = packet.Command;
+  frame[7] = packet.DataType;
+  frame[8] = static_cast<std::uint8_t>(packet.DataLen & 0xFF);
+  frame[9] = static_cast<std::uint8_t>((packet.DataLen >> 8) & 0xFF);
+  PutLE32(frame + 10, ComputeChecksum(frame, FrameBufferSize, 0, 10));
+  frameLength = 14;
+  if (packet.DataLen != 0) {
+    std::memcpy(frame + 14, packet.Data.get(), static_cast<std::size_t>(packet.DataLen));
+    PutLE32(frame + 14 + packet.DataLen, ComputeChecksum(frame, FrameBufferSize, 14, packet.DataLen));
+    frameLength = packet.DataLen + 18;
+  }
+  return true;
+}
+
+bool ParseFrame(const std::uint8_t* frame, TMKPPacket& packet) {
+  if (frame == nullptr) return false;
+  if (ComputeChecksum(frame, FrameBufferSize, 0, 10) != GetLE32(frame + 10)) return false;
+  std::memcpy(packet.DstAddr.Bytes, frame, 3);
+  std::memcpy(packet.SrcAddr.Bytes, frame + 3, 3);
+  packet.Command = frame[6];
+  packet.DataType = frame[7];
+  packet.DataLen = frame[8] + frame[9] * 256;
+  if (packet.DataLen == 0) return true;
+  if (packet.DataLen > MaxDataLen) return false;
+  if (ComputeChecksum(frame, FrameBufferSize, 14, packet.DataLen) != GetLE32(frame + 14 + packet.DataLen))
+    return false;
+  if (!packet.Data) return false;  // a record that was never prepared
+  std::memcpy(packet.Data.get(), frame + 14, static_cast<std::size_t>(packet.DataLen));
+  return true;
+}
+
+std::string PacketToText(const TMKPPacket& packet) {
+  static const char digits[] = "0123456789ABCDEF";
+  const int len = packet.Data ? std::clamp(packet.DataLen, 0, MaxDataLen) : 0;
+  std::string text;
+  text.reserve(27 + 3 * static_cast<std::size_t>(len));
+  auto put = [&](std::uint8_t b) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 15]);
+  };
+  for (auto b : packet.DstAddr.Bytes) put(b);
+  text.push_back('.');
+  for (auto b : packet.SrcAddr.Bytes) put(b);
+  text.push_back('.');
+  put(packet.Command);
+  text.push_back('.');
+  put(packet.DataType);
+  text.push_back('.');
+  put(static_cast<std::uint8_t>(packet.DataLen & 0xFF));
+  put(static_cast<std::uint8_t>((packet.DataLen >> 8) & 0xFF));
+  text += " - ";
+  for (int i = 0; i < len; ++i) {
+    put(packet.Data[i]);
+    text.push_back(' ');
+  }
+  return text;
+}
+
+bool SamePacket(const TMKPPacket& a, const TMKPPacket& b) {
+  if (VorelAddrToInt(a.SrcAddr) != VorelAddrToInt(b.SrcAddr)) return false;
+  if (VorelAddrToInt(a.DstAddr) != VorelAddrToInt(b.DstAddr)) return false;
+  if (a.Command != b.Command || a.DataType != b.DataType || a.DataLen != b.DataLen) return false;
+  if (a.DataLen <= 0) return true;
+  if (a.DataLen > MaxDataLen || !a.Data || !b.Data) return false;
+  return std::memcmp(a.Data.get(), b.Data.get(), static_cast<std::size_t>(a.DataLen)) == 0;
+}
+
+namespace {
+
+bool IsPacketSeparator(char c) {
+  return c == ' ' || c == '.' || c == ',' || c == '-' || c == '(' || c == ')';
+}
+
+}  // namespace
+
+bool TextToPacket(std::string_view text, TMKPPacket& packet) {
+  std::string digits;
+  digits.reserve(text.size());
+  for (char c : Trim(text))
+    if (!IsPacketSeparator(c)) digits.push_back(c);
+  if (digits.empty() || digits.size() % 2 != 0 || digits.size() < 20) return false;
+  auto byteAt = [&](std::size_t k) { return HexToByte(std::string_view(digits).substr(2 * k, 2)); };
+  for (int i = 0; i < 3; ++i) packet.DstAddr.Bytes[i] = byteAt(i);
+  for (int i = 0; i < 3; ++i) packet.SrcAddr.Bytes[i] = byteAt(3 + i);
+  packet.Command = byteAt(6);
+  packet.DataType = byteAt(7);
+  packet.DataLen = byteAt(8) + byteAt(9) * 256;
+  const std::size_t left = (digits.size() - 20) / 2;
+  if (left != static_cast<std::size_t>(packet.DataLen)) return false;
+  if (packet.DataLen > MaxDataLen) return false;
+  if (packet.DataLen > 0 && !packet.Data) return false;
+  for (int i = 0; i < packet.DataLen; ++i) packet.Data[i] = byteAt(10 + i);
+  return true;
+}
+
+}  // namespace mkp

@@ -1,0 +1,86 @@
+// The MKP packet record, its frame on the wire, the checksum and the packet
+// text form.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace mkp {
+
+constexpr int MaxDataLen = 2048;
+constexpr int FrameBufferSize = 2066;  // 14 + 2048 + 4
+
+// Used inside the frame operations and the transport to abandon an operation;
+// it never reaches their callers.
+class EMKProtocolFailure : public std::runtime_error {
+public:
+  EMKProtocolFailure() : std::runtime_error("") {}
+};
+
+struct TVorelAddr {
+  std::uint8_t Bytes[3] = {0, 0, 0};  // first, second, third
+};
+
+TVorelAddr MakeVorelAddr(std::uint8_t first, std::uint8_t second, std::uint8_t third);
+// first + second * 256 + third * 65536
+std::uint32_t VorelAddrToInt(const TVorelAddr& addr);
+inline bool operator==(const TVorelAddr& a, const TVorelAddr& b) {
+  return VorelAddrToInt(a) == VorelAddrToInt(b);
+}
+
+// Command codes.
+constexpr std::uint8_t CmdAck = 1;
+constexpr std::uint8_t CmdError = 3;
+constexpr std::uint8_t CmdPing = 4;
+constexpr std::uint8_t CmdRead = 6;
+constexpr std::uint8_t CmdAnswer = 7;
+constexpr std::uint8_t CmdWrite = 8;
+
+struct TMKPPacket {
+  TVorelAddr SrcAddr;
+  TVorelAddr DstAddr;
+  std::uint8_t Command = 0;
+  std::uint8_t DataType = 0;
+  std::int32_t DataLen = 0;  // 0..2048; the frame carries only the low 16 bits
+  std::unique_ptr<std::uint8_t[]> Data;  // MaxDataLen bytes between InitPacket and DonePacket
+};
+
+// Zero fields and a new (uncleared) data block of MaxDataLen bytes.
+void InitPacket(TMKPPacket& packet);
+// Zero fields and the data block released.
+void DonePacket(TMKPPacket& packet);
+
+// A packet record prepared on construction and released on destruction.
+struct TPacketHolder {
+  TMKPPacket Packet;
+  TPacketHolder() { InitPacket(Packet); }
+  ~TPacketHolder() { DonePacket(Packet); }
+  TPacketHolder(const TPacketHolder&) = delete;
+  TPacketHolder& operator=(const TPacketHolder&) = delete;
+  TMKPPacket* operator->() { return &Packet; }
+  TMKPPacket& operator*() { return Packet; }
+};
+
+// Rotate-left-5 / exclusive-or over big-endian byte pairs; a range that does
+// not fit the buffer, or a count of 0 or less, gives 0.
+std::uint32_t ComputeChecksum(const std::uint8_t* buffer, long bufferLength, long start, long count);
+// Builds the frame into a buffer of FrameBufferSize bytes; false without a
+// buffer, or when the packet's data length lies outside 0..MaxDataLen (or it
+// has data but no data block).
+bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength);
+// Reads a frame buffer of FrameBufferSize bytes; false on a checksum mismatch
+// or a data length above MaxDataLen (header fields may already be copied
+// after a data checksum failure).
+bool ParseFrame(const std::uint8_t* frame, TMKPPacket& packet);
+// "DDDDDD.SSSSSS.CC.TT.LLHH - " then each data byte and a blank.
+std::string PacketToText(const TMKPPacket& packet);
+bool SamePacket(const TMKPPacket& a, const TMKPPacket& b);
+
+// Reads packet text (hex pairs with the separators blank . , - ( ) ignored)
+// into a prepared record; false when it is not well-formed.
+bool TextToPacket(std::string_view text, TMKPPacket& packet);
+
+}  // namespace mkp

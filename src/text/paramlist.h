@@ -1,0 +1,63 @@
+// TParamList: the ordered list of small records (an integer, a real and a
+// text, addressed by a position key) walked with a cursor.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace mkp {
+
+class EParamListError : public std::runtime_error {
+public:
+  EParamListError() : std::runtime_error("") {}
+};
+
+struct TParamItem {
+  std::int32_t Code = 0;
+  long double Value = 0.0L;
+  std::string Text;
+  std::int32_t Index = 0;  // set once when added, never renumbered
+};
+
+class TParamList {
+public:
+  TParamList() = default;
+  TParamList(const TParamList&) = delete;
+  TParamList& operator=(const TParamList&) = delete;
+
+  // Appends an item; Index is 0 in an empty list, else the last Index + 1.
+  // The first item of an empty list also becomes the cursor.
+  TParamItem* Add(std::int32_t code, const std::string& text, long double value);
+  TParamItem* AddText(const std::string& text) { return Add(0, text, 0.0L); }
+  // The first item whose Index equals the key, which becomes the cursor; none
+  // (and the cursor none) when absent.
+  TParamItem* Find(std::int32_t index);
+  void First();
+  TParamItem* CurrentItem();
+  TParamItem* MoveNext();
+  // Removes the cursor item; the cursor moves to its next, else its previous.
+  void DeleteCurrent();
+  void Clear();
+  // Replaces *destination by a fresh list holding copies of the items found by
+  // Index 0..Count-1, with fresh Index values.
+  void CopyTo(std::unique_ptr<TParamList>& destination) const;
+  // CopyTo from a possibly missing source: a missing source leaves no list.
+  static void CopyList(const TParamList* source, std::unique_ptr<TParamList>& destination);
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  TParamItem* Head() { return items_.empty() ? nullptr : &items_.front(); }
+  // Item by Index without moving the cursor (for readers that must not disturb it).
+  const TParamItem* Peek(std::int32_t index) const;
+  // All items in order.
+  const std::list<TParamItem>& Items() const { return items_; }
+
+private:
+  std::list<TParamItem> items_;
+  std::optional<std::list<TParamItem>::iterator> cursor_;
+};
+
+}  // namespace mkp
