@@ -55,54 +55,128 @@ struct TDecimal {
   bool IsZero() const { return digits.find_first_not_of('0') == std::string::npos; }
 };
 
+// Reads the output of std::to_chars for a non-negative value, scientific
+// ("1.25e+01") or fixed ("12.50"), into digits and the exponent of the record.
+TDecimal ParseChars(std::string_view s) {
+  TDecimal d;
+  const std::size_t e = s.find('e');
+  const std::string_view mantissa = s.substr(0, e);
+  const std::size_t point = mantissa.find('.');
+  int exponent = static_cast<int>(point == std::string_view::npos ? mantissa.size() : point);
+  for (char c : mantissa)
+    if (c != '.') d.digits.push_back(c);
+  if (e != std::string_view::npos) {
+    std::string_view es = s.substr(e + 1);
+    if (!es.empty() && es.front() == '+') es.remove_prefix(1);
+    int exp10 = 0;
+    std::from_chars(es.data(), es.data() + es.size(), exp10);
+    exponent += exp10;
+  }
+  // Leading zeros shift the exponent.
+  std::size_t first = 0;
+  while (first + 1 < d.digits.size() && d.digits[first] == '0') {
+    ++first;
+    --exponent;
+  }
+  d.digits.erase(0, first);
+  d.exponent = exponent;
+  return d;
+}
+
+std::string Chars(double a, std::chars_format format, int precision) {
+  // Enough for the exact expansion of any double in either format.
+  std::vector<char> buf(static_cast<std::size_t>(precision) + 400);
+  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), a, format, precision);
+  return std::string(buf.data(), res.ptr);
+}
+
+// Adds one unit in the last place of a digit text (a "." is stepped over);
+// a carry out of the first digit puts a "1" in front.
+void IncrementDigits(std::string& text) {
+  for (std::size_t i = text.size(); i-- > 0;) {
+    if (text[i] == '.') continue;
+    if (text[i] != '9') {
+      ++text[i];
+      return;
+    }
+    text[i] = '0';
+  }
+  text.insert(0, 1, '1');
+}
+
+// True when the exact expansion text `exact` has, from digit position `cut`
+// (counting digits only), a 5 followed by nothing but zeros.
+bool IsExactTie(const std::string& exact, std::size_t cut) {
+  std::size_t n = 0;
+  bool seenFive = false;
+  for (char c : exact) {
+    if (c == '.') continue;
+    if (c == 'e') break;
+    if (n == cut) {
+      if (c != '5') return false;
+      seenFive = true;
+    } else if (n > cut && c != '0') {
+      return false;
+    }
+    ++n;
+  }
+  return seenFive;
+}
+
+// std::to_chars rounds an exact half to even; the classic number texts
+// round it away from zero (0.125 to two digits gives 0.13). A tie can only
+// show as "500" in three extra digits, and only then is the exact expansion
+// of the double consulted.
+
 // Rounded to `significant` digits (1..40).
 TDecimal ToDecimalSignificant(double value, int significant) {
-  TDecimal d;
-  d.negative = std::signbit(value);
+  const bool negative = std::signbit(value);
   const double a = std::fabs(value);
+  TDecimal d;
   if (a == 0.0) {
+    d.negative = negative;
     d.digits.assign(static_cast<std::size_t>(significant), '0');
     d.exponent = 1;
     return d;
   }
-  char buf[128];
-  const auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific,
-                                 significant - 1);
-  const std::string_view s(buf, static_cast<std::size_t>(res.ptr - buf));
-  const std::size_t e = s.find('e');
-  for (std::size_t i = 0; i < e; ++i)
-    if (s[i] != '.') d.digits.push_back(s[i]);
-  int exp10 = 0;
-  std::string_view es = s.substr(e + 1);
-  if (!es.empty() && es.front() == '+') es.remove_prefix(1);
-  std::from_chars(es.data(), es.data() + es.size(), exp10);
-  d.exponent = exp10 + 1;
+  const std::string probe = Chars(a, std::chars_format::scientific, significant + 2);
+  if (probe.compare(static_cast<std::size_t>(significant) + 1, 3, "500") == 0) {
+    const std::string exact = Chars(a, std::chars_format::scientific, 800);
+    if (IsExactTie(exact, static_cast<std::size_t>(significant))) {
+      d = ParseChars(exact);
+      d.digits.resize(static_cast<std::size_t>(significant));
+      IncrementDigits(d.digits);
+      if (d.digits.size() > static_cast<std::size_t>(significant)) {
+        d.digits.pop_back();
+        ++d.exponent;
+      }
+      d.negative = negative;
+      return d;
+    }
+  }
+  d = ParseChars(Chars(a, std::chars_format::scientific, significant - 1));
+  d.negative = negative;
   return d;
 }
 
 // Rounded to `decimals` digits after the point (0..40).
 TDecimal ToDecimalFixed(double value, int decimals) {
-  TDecimal d;
-  d.negative = std::signbit(value);
+  const bool negative = std::signbit(value);
   const double a = std::fabs(value);
-  std::vector<char> buf(static_cast<std::size_t>(decimals) + 400);
-  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), a, std::chars_format::fixed,
-                                 decimals);
-  const std::string_view s(buf.data(), static_cast<std::size_t>(res.ptr - buf.data()));
-  const std::size_t point = s.find('.');
-  const std::size_t intLen = point == std::string_view::npos ? s.size() : point;
-  std::string all;
-  for (char c : s)
-    if (c != '.') all.push_back(c);
-  // Drop leading zeros of the integer part; they shift the exponent.
-  int exponent = static_cast<int>(intLen);
-  std::size_t first = 0;
-  while (first + 1 < all.size() && all[first] == '0') {
-    ++first;
-    --exponent;
+  std::string text = Chars(a, std::chars_format::fixed, decimals + 3);
+  if (text.compare(text.size() - 3, 3, "500") == 0) {
+    const std::string exact = Chars(a, std::chars_format::fixed, 1100);
+    const std::size_t intDigits = exact.find('.');
+    if (IsExactTie(exact, intDigits + static_cast<std::size_t>(decimals))) {
+      text = exact.substr(0, intDigits + (decimals > 0 ? 1 + static_cast<std::size_t>(decimals) : 0));
+      IncrementDigits(text);
+      TDecimal d = ParseChars(text);
+      d.negative = negative;
+      return d;
+    }
   }
-  d.digits = all.substr(first);
-  d.exponent = exponent;
+  TDecimal d = ParseChars(Chars(a, std::chars_format::fixed, decimals));
+  d.negative = negative;
   return d;
 }
 
@@ -186,7 +260,8 @@ std::string FormatFixed(double value, int precision, int digits, bool thousands)
   std::string fracPart;
   const int n = static_cast<int>(d.digits.size());
   if (d.exponent > 0) {
-    for (int i = 0; i < d.exponent; ++i) intPart.push_back(i < n ? d.digits[static_cast<std::size_t>(i)] : '0');
+    for (int i = 0; i < d.exponent; ++i)
+      intPart.push_back(i < n ? d.digits[static_cast<std::size_t>(i)] : '0');
   } else {
     intPart = "0";
   }

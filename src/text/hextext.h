@@ -49,19 +49,29 @@ std::array<std::uint8_t, 4> SingleBEToBytes(double value, bool noValue);
 // ---- Locale-independent decimal numbers -------------------------------------
 
 // "." is the decimal separator whatever the locale. Leading and trailing
-// blanks are allowed. Overflow or underflow gives 0. A text that is not a
-// number throws EConvertError.
+// blanks are allowed, as are one leading sign and an exponent ("-1.5E3");
+// "INF", "-INF" and "NAN" (any case), which FloatToStrDot writes, read back.
+// Overflow or underflow gives 0. A text that is not a number throws
+// EConvertError.
 double StrToFloatDot(std::string_view text);
 // General format with 15 significant digits ("1.5", "0.1", "1E20", "1E-7").
 std::string FloatToStrDot(double value);
 
 enum class TFloatFormat { General, Exponent, Fixed, Number };
 // Conversion with an explicit format, precision and digit count, always with
-// "." as separator. Exponent: "d.dddE+x" with precision significant digits and
-// at least `digits` exponent digits. Infinities give "INF"/"-INF", NaN "NAN".
+// "." as separator; an exact half rounds away from zero.
+// General: precision significant digits, trailing zeros dropped, exponent
+// form ("1.5E-7", at least `digits` exponent digits) below 0.0001 or with
+// more than precision integer digits. Exponent: "d.dddE+x" with precision
+// significant digits and at least `digits` exponent digits. Fixed: `digits`
+// decimals of the value rounded to precision significant digits (the general
+// form when it has more integer digits than that). Number: as Fixed, with ","
+// between thousands. Infinities give "INF"/"-INF", NaN "NAN"; a result that
+// shows only zeros carries no "-".
 std::string FloatToStrFDot(double value, TFloatFormat format, int precision, int digits);
 
 // ---- Cutting and searching text ----------------------------------------------
+// An empty marker or separator never occurs.
 
 // Trims characters at or below the blank at both ends (blanks, control chars).
 std::string Trim(std::string_view text);
@@ -75,6 +85,7 @@ void RemoveAll(std::string& text, std::string_view marker);
 // Replaces old by replacement, leftmost first, until old no longer occurs.
 // Nothing happens when old equals replacement, or when old is empty. A
 // replacement that contains old is replaced once per original occurrence.
+// A rewrite that would grow without end stops after a bounded amount of work.
 void ReplaceAll(std::string& text, std::string_view old, std::string_view replacement);
 // Every run of blanks becomes one blank.
 void SqueezeBlanks(std::string& text);
@@ -110,7 +121,8 @@ std::string TextBetween(std::string_view text, std::string_view start, std::stri
 bool HasTextBetween(std::string_view text, std::string_view start, std::string_view end);
 // Appends fill until the length is at least width.
 std::string PadToWidth(std::string_view text, std::string_view fill, std::size_t width);
-// Puts fill in front until the length is at least width or reaches 255.
+// Puts fill in front until the length is at least width or reaches 255
+// (a longer text comes back unchanged; nothing is cut off).
 std::string PadShortLeft(std::string_view text, std::string_view fill, std::size_t width);
 
 }  // namespace mkp
