@@ -1,11 +1,14 @@
 #include "analysis/parser.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "text/cp1251.h"
@@ -19,14 +22,6 @@ namespace {
 // A text bound of a ranged array that is not a decimal integer. It ends the
 // whole description, which then shows "<bad bounds>".
 struct TBadBounds {};
-
-// Texts of the line in Windows-1251, converted once from the UTF-8 source.
-const std::string& Cp(const char* utf8) {
-  // Only called with the literals below; each gets its own static.
-  static thread_local std::string scratch;
-  scratch = Utf8ToCp1251(utf8);
-  return scratch;
-}
 
 const std::string& AckText() {
   static const std::string text = Utf8ToCp1251("подтверждение");
@@ -147,10 +142,65 @@ struct TMKPParser::TCursor {
     SkipBlanks();
     return pair;
   }
-  std::uint8_t ReadByte() { return HexToByte(TakePair()); }
+  std::uint8_t ReadByte() { return PairValue(TakePair()); }
+
+  // HexToByte of a pair, with a quick path for the usual two hex digits.
+  static std::uint8_t PairValue(std::string_view pair) {
+    if (pair.size() == 2) {
+      int high = DigitValue(pair[0]);
+      int low = DigitValue(pair[1]);
+      if (high >= 0 && low >= 0) return static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return HexToByte(pair);
+  }
+  static int DigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  }
 };
 
 namespace {
+
+// The device real text (seven significant digits, "1.250000E+1") made
+// without heap work. std::to_chars gives the value correctly rounded to ten
+// digits; unless those end in exactly "500" (a possible half, which the
+// device text rounds away from zero and to_chars to even), rounding them on
+// to seven digits is exact. Halves and non-finite values go the general way.
+std::string DeviceReal(double value) {
+  if (value == 0.0) return "0.000000E+0";
+  if (!std::isfinite(value)) return FormatDeviceReal(value);
+  char probe[48];
+  auto r = std::to_chars(probe, probe + sizeof probe, std::fabs(value),
+                         std::chars_format::scientific, 9);
+  // probe: d.ddddddddde[+-]X...
+  if (r.ec != std::errc() || std::string_view(probe + 8, 3) == "500") return FormatDeviceReal(value);
+  char digits[7];
+  digits[0] = probe[0];
+  for (int i = 1; i < 7; ++i) digits[i] = probe[i + 1];
+  int exponent = 0;
+  std::from_chars(probe[12] == '+' ? probe + 13 : probe + 12, r.ptr, exponent);
+  if (probe[8] >= '5') {
+    int i = 6;
+    while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+    if (i >= 0) {
+      ++digits[i];
+    } else {
+      digits[0] = '1';
+      ++exponent;
+    }
+  }
+  std::string out;
+  if (value < 0) out += '-';
+  out += digits[0];
+  out += '.';
+  out.append(digits + 1, 6);
+  out += 'E';
+  out += exponent < 0 ? '-' : '+';
+  out += std::to_string(exponent < 0 ? -exponent : exponent);
+  return out;
+}
 
 struct TValueBytes {
   std::array<std::string_view, 8> Pairs{};
@@ -193,13 +243,13 @@ std::string DecimalForm(int base, const TValueBytes& v) {
       for (int i = 3; i >= 0; --i) value = (value << 8) | b[static_cast<std::size_t>(i)];
       return std::to_string(value);
     }
-    case 13: return FormatDeviceReal(DecodeLSingle(word(0)));
-    case 15: return FormatDeviceReal(DecodeSSingle(word(0)));
+    case 13: return DeviceReal(DecodeLSingle(word(0)));
+    case 15: return DeviceReal(DecodeSSingle(word(0)));
     case 25: {
       bool notANumber = false;
-      return FormatDeviceReal(DecodeIeeeSingle(four(), notANumber));
+      return DeviceReal(DecodeIeeeSingle(four(), notANumber));
     }
-    case 27: return FormatDeviceReal(DecodeMSingle(four()));
+    case 27: return DeviceReal(DecodeMSingle(four()));
     case 31:
       return std::to_string(b[5]) + "." + std::to_string(b[6]) + "." + std::to_string(b[7]) +
              " " + std::to_string(b[4]) + ":" + std::to_string(b[3]) + ":" +
@@ -262,17 +312,20 @@ bool TMKPParser::HexFlagForType(int typeCode) const {
 void TMKPParser::DecodeValues(int typeCode, std::string_view dataText, std::string& line) {
   TCursor cursor{dataText, 0};
   cursor.SkipBlanks();
-  Decode(typeCode, cursor, line);
+  try {
+    Decode(typeCode, cursor, line);
+  } catch (const TBadBounds&) {
+    line += "<bad bounds>";
+  }
 }
 
 void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
-  auto emit = [&](std::string value, int width, bool toResults) {
+  // Pads the value when "Array data align" is on and appends it to the line.
+  auto emit = [&](std::string& value, int width) {
     if (ArrayAlign && static_cast<int>(value.size()) < width)
       value.append(static_cast<std::size_t>(width) - value.size(), ' ');
     line += value;
     line += ' ';
-    if (toResults) Results.AddText(value);
-    return value;
   };
 
   // Arrays whose element type is again an array consume the rest of the data
@@ -282,21 +335,24 @@ void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
     int base = PairBase(typeCode);
 
     if (IsFixedSize(base)) {
-      const bool hex = HexFlagForType(base);
+      const bool hex = std::as_const(*this).HexFlagForType(base);
       const int width = AlignWidth(base, hex);
       const int size = BytesPerValue(base);
       const bool joined = base == 1 || base == 37;
       std::string run;
+      TValueBytes v;  // each value fills the first `size` entries
       while (!data.AtEnd()) {
-        TValueBytes v;
         for (int i = 0; i < size; ++i) {
           v.Pairs[static_cast<std::size_t>(i)] = data.TakePair();
-          v.Bytes[static_cast<std::size_t>(i)] = HexToByte(v.Pairs[static_cast<std::size_t>(i)]);
+          v.Bytes[static_cast<std::size_t>(i)] = TCursor::PairValue(v.Pairs[static_cast<std::size_t>(i)]);
         }
-        std::string shown = emit(hex ? HexForm(base, v) : DecimalForm(base, v), width, !joined);
+        std::string shown = hex ? HexForm(base, v) : DecimalForm(base, v);
+        emit(shown, width);
         if (joined) {
           run += shown;
           run += ' ';
+        } else {
+          Results.AddText(shown);
         }
       }
       if (joined) Results.AddText(run);
@@ -347,10 +403,9 @@ void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
         if (data.AtEnd()) return;
         std::string_view typePair = data.TakePair();
         int element = HexToByte(typePair);
-        line += "arr of ";
+        std::string heading = "arr of " + UpperCase(typePair);
         if (typeCode == 17 || typeCode == 18) {
-          line += UpperCase(typePair);
-          line += " = ";
+          heading += " = ";
         } else {
           long start = 0;
           long count = 0;
@@ -372,21 +427,16 @@ void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
               if (!value) throw TBadBounds{};
               return *value;
             };
-            try {
-              start = bound();
-              count = bound();
-            } catch (const TBadBounds&) {
-              line.resize(line.size() - 7);  // the heading is not shown
-              throw;
-            }
+            start = bound();
+            count = bound();
           }
-          line += UpperCase(typePair);
-          line += " [";
-          line += std::to_string(start);
-          line += "..";
-          line += std::to_string(static_cast<long long>(start) + count - 1);
-          line += "] = ";
+          heading += " [";
+          heading += std::to_string(start);
+          heading += "..";
+          heading += std::to_string(static_cast<long long>(start) + count - 1);
+          heading += "] = ";
         }
+        line += heading;
         if (element == 17 || element == 18 || element == 19 || element == 20) {
           typeCode = element;
           continue;

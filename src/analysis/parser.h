@@ -84,7 +84,9 @@ public:
   bool LoadTable(const std::string& path);
 
   // Decodes the data text (hex byte pairs, blanks allowed) with the given type
-  // code: appends the value texts to line and adds them to Results.
+  // code: appends the value texts to line and adds them to Results. A text
+  // bound of a ranged array (code 20) that is not a decimal integer appends
+  // "<bad bounds>" and ends the decoding there.
   void DecodeValues(int typeCode, std::string_view dataText, std::string& line);
 
   // The one-line description of a packet given in its text form (or the

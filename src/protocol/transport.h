@@ -1,8 +1,25 @@
 // TMKProtocolTransport: the one object through which packets go onto and come
 // off the serial line, logging each one raw and decoded.
+//
+// Log lines, exactly:
+//   sent        terminal "-> " + packet text      decode "-> " + DescribeMaster
+//   received    terminal "<- " + packet text      decode "<- " + DescribeSlave
+//   send failed terminal "-> Transmit error!"      decode the same (panes only)
+//   bad frame   terminal "<- Missing format : " + the bytes in hex
+//               decode "<- Missing format" (panes only)
+//   silence     nothing at all
+// Decode lines only while DecodeEnabled. With Autosave on, the lines of sent
+// and received packets are also appended to the autosave files.
+//
+// Threads: a lock inside the transport makes each call whole, so the lines of
+// one exchange never interleave with those of another thread. The panes get
+// their lines in the calling thread, in order (a pane hands them on to its own
+// thread). Bindings and file names are set before workers start.
 #pragma once
 
+#include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 #include "protocol/packet.h"
@@ -13,6 +30,20 @@ namespace mkp {
 class TCOMPortChannel;
 class TMKPParser;
 
+// An autosave file could not be opened or written. Thrown by AppendLogLine
+// (and so out of SendPacket and ReceivePacket): the caller reports it. The
+// pane line was already added.
+class EAutosaveError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The terminal autosave file of the window.
+inline constexpr const char* TerminalAutosaveName = "MKPTest.trm";
+// The decode autosave file for a terminal one: "dcd_" in front of its
+// file-name part, same folder ("logs/run.trm" -> "logs/dcd_run.trm").
+std::string DecodeFileNameFor(const std::string& terminalFile);
+
 class TMKProtocolTransport {
 public:
   explicit TMKProtocolTransport(TCOMPortChannel* channel = nullptr);
@@ -21,23 +52,37 @@ public:
   void SetTerminalBox(TLogPane* pane);
   void SetDecodeBox(TLogPane* pane);
   void SetParser(TMKPParser* parser);
+  TCOMPortChannel* Channel() const { return channel_; }
+  TMKPParser* Parser() const { return parser_; }
 
   // Frames and writes the packet; logs "-> ..." or "-> Transmit error!".
+  // May throw EAutosaveError, or what the analyser throws.
   bool SendPacket(const TMKPPacket& packet);
   // One read of up to FrameBufferSize bytes; logs "<- ..." or
-  // "<- Missing format : ..."; nothing arrived logs nothing.
+  // "<- Missing format : ..."; nothing arrived logs nothing. The received
+  // count must be exactly the frame length the header announces.
   bool ReceivePacket(TMKPPacket& packet);
 
+  // One line to a pane; nothing when the pane is absent.
   void AddTerminalLine(const std::string& text);
   void AddDecodeLine(const std::string& text);
-  // Appends one line (CR LF) to the file when Autosave is on.
+  // Appends the line and CR LF to the file when Autosave is on, opening and
+  // closing the file for the line (created when missing). The text is written
+  // as it is held (Windows-1251). Throws EAutosaveError on failure.
   void AppendLogLine(const std::string& fileName, const std::string& text);
+
+  // Frame helpers of the transport, shared with the Master page.
+  static std::uint32_t ComputeChecksum(const std::uint8_t* buffer, long bufferLength, long start, long count) {
+    return mkp::ComputeChecksum(buffer, bufferLength, start, count);
+  }
 
   std::string TerminalAutosaveFile;
   std::string DecodeAutosaveFile;
-  bool AutoScroll = false;
-  bool DecodeEnabled = false;
-  bool Autosave = false;
+  // Whether the window's pane scrolls to each new line; the transport keeps
+  // it for the window, which reads it when it adds a line to its list box.
+  std::atomic<bool> AutoScroll{false};
+  std::atomic<bool> DecodeEnabled{false};
+  std::atomic<bool> Autosave{false};
 
 private:
   TCOMPortChannel* channel_ = nullptr;

@@ -1,0 +1,160 @@
+// mkptool poll: Registers mode without the window. Loads a device description
+// (.rst), runs the registers automaton on the serial line and prints the
+// registers table after every completed cycle.
+#include <charconv>
+#include <chrono>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis_options.h"
+#include "command.h"
+#include "modes/address.h"
+#include "modes/device.h"
+#include "modes/registers.h"
+#include "modes/registers_table.h"
+#include "port_options.h"
+#include "registers_options.h"
+#include "signals.h"
+#include "text/cp1251.h"
+
+namespace mkptool {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Without --panes the traffic lines are dropped, but what the automaton itself
+// reports in the terminal pane (a save file it cannot write, ...) goes to
+// standard error.
+class TReportPane : public mkp::TLogPane {
+public:
+  void AddLine(const std::string& line) override {
+    if (line.rfind("-> ", 0) == 0 || line.rfind("<- ", 0) == 0) return;
+    std::cerr << "mkptool poll: " << mkp::Cp1251ToUtf8(line) << std::endl;
+  }
+};
+
+std::string TableText(const mkp::TRegistersTable& table) {
+  std::string text;
+  int k = 0;
+  for (const auto& [name, value] : table.Snapshot()) {
+    text += std::to_string(++k) + '\t' + mkp::Cp1251ToUtf8(name) + '\t' + mkp::Cp1251ToUtf8(value) + '\n';
+  }
+  return text + '\n';
+}
+
+int RunPoll(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args = arguments;
+  TAnalysisOptions analysis;
+  TPortOptions port;
+  std::string error;
+  if (!ExtractAnalysisOptions(args, analysis, error) || !ExtractPortOptions(args, port, error)) {
+    std::cerr << "mkptool poll: " << error << "\n";
+    return 2;
+  }
+  TRegistersOptions options;
+  if (!ExtractRegistersOptions(args, options, /*allowCycles=*/true, error)) {
+    std::cerr << "mkptool poll: " << error << "\n";
+    return 2;
+  }
+  if (args.size() != 1) {
+    std::cerr << "mkptool poll: give exactly one device description file (.rst)\n";
+    return 2;
+  }
+  const std::string deviceFile = args[0];
+
+  mkp::TDeviceModel model;
+  if (!mkp::LoadDeviceDescription(deviceFile, model)) {
+    std::cerr << "mkptool poll: cannot load the device description '" << deviceFile << "'\n";
+    return 2;
+  }
+  mkp::TRegistersTable table;
+  table.LoadNames(model.RegisterNames);
+
+  TPortSession session;
+  analysis.ApplyTo(session.Parser);
+  TReportPane reports;
+  if (!options.Panes) {
+    session.Transport.SetTerminalBox(&reports);
+    session.Transport.SetDecodeBox(nullptr);
+  }
+  if (!session.Open(port)) return 2;
+  InstallStopSignals();
+
+  auto automat = mkp::MakeRegistersAutomat(session.Transport, session.Parser, table, model,
+                                           options.DeviceAddress);
+  mkp::TRegistersAutomat* self = automat.get();
+  long long cycles = 0;
+  automat->SetOnCycle([&table, &cycles, &options, self] {
+    // Runs in the automaton's thread, as do the pane lines, so the table
+    // never mixes with them.
+    std::cout << TableText(table);
+    std::cout.flush();
+    if (options.Cycles > 0 && ++cycles >= options.Cycles) {
+      self->Terminate();
+      RequestStop();
+    }
+  });
+  automat->Start();
+
+  int status = 0;
+  while (!StopRequested()) {
+    std::this_thread::sleep_for(20ms);
+    if (session.Channel.PortLost()) {
+      std::cerr << "mkptool poll: the port was lost: " << session.Channel.LastError() << "\n";
+      status = 1;
+      break;
+    }
+    if (automat->Finished()) {
+      // Ended after its last cycle, or on an error it reported itself.
+      if (!StopRequested()) status = 1;
+      break;
+    }
+  }
+  // The automaton ends after the step in hand (one receive wait at most).
+  automat->Terminate();
+  automat->WaitFor();
+  automat->ReleaseModel();
+  return status;
+}
+
+const TCommandRegistrar registrar({
+    "poll",
+    "poll the registers of a device from a device description (.rst)",
+    std::string(
+        "Usage: mkptool poll [PORT OPTIONS] [--hex CODE]... [--align] [--address A.B.C]\n"
+        "                    [--cycles N] [--panes] DEVICE.rst\n"
+        "\n"
+        "Registers mode without the window: sends the read requests of the device\n"
+        "description one after the other in an endless cycle, waits 100 ms for each\n"
+        "answer and accepts it only with command 07, the request's data type and its\n"
+        "first data byte. The decoded values go to the \"Current value\" of the rows\n"
+        "named by the request's row list, and the request's save commands append\n"
+        "them to their files, as in the window. A failed step empties the line and\n"
+        "starts the cycle again at the first request.\n"
+        "\n"
+        "After each completed cycle the registers table is printed: one line per\n"
+        "register, its number, a tab, its name, a tab and its current value, then an\n"
+        "empty line. Runs until SIGINT or SIGTERM (or N cycles), then stops after the\n"
+        "step in hand and exits with status 0. Exit status 1 when the port is lost,\n"
+        "2 for bad options, a description that cannot be loaded, or a port that\n"
+        "could not be opened.\n"
+        "\n"
+        "Port options:\n") +
+        PortOptionsHelp +
+        "\nOther options:\n"
+        "  --address A.B.C  send the requests to this device address instead of the\n"
+        "                   destination written in the description\n"
+        "  --cycles N       stop after N completed cycles\n"
+        "  --panes          also print the pane lines as they are produced (the pane\n"
+        "                   name, a tab and the line, as `mkptool listen` does)\n" +
+        AnalysisOptionsHelp,
+    RunPoll,
+});
+
+}  // namespace
+
+}  // namespace mkptool

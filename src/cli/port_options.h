@@ -1,0 +1,56 @@
+// The port options shared by every mkptool command that uses the serial line
+// (send, listen, slave, poll), and the engine objects such a command runs:
+// channel, analyser and transport with the two panes printed to standard
+// output.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/parser.h"
+#include "pane_printer.h"
+#include "protocol/transport.h"
+#include "serial/comport.h"
+
+namespace mkptool {
+
+struct TPortOptions {
+  std::string Port;           // "COM3" or a device path
+  std::string Speed = "9600";
+  std::string StopBits = "1";
+  std::string Parity = "none";
+  int ReadInterval = 1;       // ms
+  int WriteInterval = 0;      // ms; 0 writes at once
+};
+
+// Removes the port options from args, in order, so later ones override
+// earlier ones: --port NAME, --baud N, --parity none|odd|even|mark|space,
+// --stop 1|1.5|2, --read-interval MS, --write-interval MS, --settings FILE
+// (all six taken from a "mkpt.ini" file); "--opt=value" works too. False
+// with a message in error for a bad or missing value, or when no port was
+// given at all.
+bool ExtractPortOptions(std::vector<std::string>& args, TPortOptions& options, std::string& error);
+
+// The option lines for a command's --help text.
+extern const char* const PortOptionsHelp;
+
+// Channel, analyser (both decode switches on) and transport, with the
+// terminal and decode panes printed to standard output and DecodeEnabled on.
+struct TPortSession {
+  mkp::TCOMPortChannel Channel;
+  mkp::TMKPParser Parser;
+  TPanePrinter Terminal{"terminal"};
+  TPanePrinter Decode{"decode"};
+  mkp::TMKProtocolTransport Transport{&Channel};
+
+  TPortSession();
+  TPortSession(const TPortSession&) = delete;
+  TPortSession& operator=(const TPortSession&) = delete;
+
+  // Opens the port; on failure prints "Invalid port settings!" to standard
+  // error, and the channel's reason on a second line, and returns false (the
+  // command then exits with status 2).
+  bool Open(const TPortOptions& options);
+};
+
+}  // namespace mkptool

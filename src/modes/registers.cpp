@@ -1,0 +1,436 @@
+#include "modes/registers.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "analysis/parser.h"
+#include "modes/address.h"
+#include "modes/named_event.h"
+#include "modes/registers_table.h"
+#include "protocol/transport.h"
+#include "text/hextext.h"
+
+namespace mkp {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The longest stretch of a pause between steps without a safe point, so that
+// a pause request is answered quickly even during a long cycle delay.
+constexpr milliseconds PauseSlice{20};
+// The wait between checks while the model has no requests.
+constexpr milliseconds IdleWait{50};
+
+std::vector<std::string> ResultTexts(const TMKPParser* parser) {
+  std::vector<std::string> texts;
+  if (parser == nullptr) return texts;
+  for (const TParamItem& item : parser->Results.Items()) texts.push_back(item.Text);
+  return texts;
+}
+
+void ClearResults(TMKPParser* parser) {
+  if (parser != nullptr) parser->Results.Clear();
+}
+
+// Holds the automaton between steps for the life of the guard, polling the
+// hold through the waiter so that the window stays alive meanwhile.
+class THold {
+public:
+  THold(TRegistersAutomat* automat, TWaiter& waiter, milliseconds limit) : automat_(automat) {
+    if (automat_ == nullptr) return;
+    const auto start = Clock::now();
+    while (!(held_ = automat_->Pause(milliseconds(0))) && Clock::now() - start < limit) {
+      waiter.Sleep(5);
+    }
+  }
+  ~THold() {
+    if (automat_ != nullptr) automat_->Resume();
+  }
+  THold(const THold&) = delete;
+  THold& operator=(const THold&) = delete;
+  bool Held() const { return held_; }
+
+private:
+  TRegistersAutomat* automat_;
+  bool held_ = true;
+};
+
+void SleepMs(TWaiter& waiter, std::int32_t milliseconds) {
+  if (milliseconds > 0) waiter.Sleep(milliseconds);
+}
+
+}  // namespace
+
+// ---- TRegistersAutomat ------------------------------------------------------
+
+TRegistersAutomat::TRegistersAutomat() = default;
+
+TRegistersAutomat::~TRegistersAutomat() {
+  Shutdown();
+  ReleaseModel();
+}
+
+void TRegistersAutomat::PrepareModel() {
+  ReleaseModel();
+  std::lock_guard guard(modelLock_);
+  registerNames_ = std::make_unique<TParamList>();
+  requests_ = std::make_unique<TParamList>();
+  requestRows_ = std::make_unique<TParamList>();
+  requestSaves_ = std::make_unique<TParamList>();
+  StepDelay = DefaultStepDelay;
+  CycleDelay = DefaultCycleDelay;
+  targetAddress_ = NoTargetAddress;
+  stepEventName_ = MakeStepEventName();
+  CreateNamedEvent(stepEventName_);
+  ++generation_;
+}
+
+void TRegistersAutomat::ReleaseModel() {
+  std::lock_guard guard(modelLock_);
+  registerNames_.reset();
+  requests_.reset();
+  requestRows_.reset();
+  requestSaves_.reset();
+  if (!stepEventName_.empty()) ReleaseNamedEvent(stepEventName_);
+  stepEventName_.clear();
+}
+
+void TRegistersAutomat::CopyModel(const TDeviceModel& model) {
+  {
+    std::lock_guard guard(modelLock_);
+    model.RegisterNames.CopyTo(registerNames_);
+    model.Requests.CopyTo(requests_);
+    model.RequestRows.CopyTo(requestRows_);
+    model.RequestSaves.CopyTo(requestSaves_);
+    ++generation_;
+  }
+  if (model.OneStepDelay != DelayUnset) StepDelay = std::max(model.OneStepDelay, 0);
+  if (model.OneCycleDelay != DelayUnset) CycleDelay = std::max(model.OneCycleDelay, 0);
+}
+
+void TRegistersAutomat::SetTables(TRegistersTable* table) {
+  std::lock_guard guard(modelLock_);
+  table_ = table;
+}
+
+void TRegistersAutomat::SetTargetAddress(const std::string& address) {
+  std::lock_guard guard(modelLock_);
+  targetAddress_ = address.substr(0, 255);
+}
+
+std::string TRegistersAutomat::TargetAddress() const {
+  std::lock_guard guard(modelLock_);
+  return targetAddress_;
+}
+
+bool TRegistersAutomat::RequestTextToPacket(std::string_view text, TMKPPacket& packet) const {
+  const bool result = TextToPacket(text, packet);
+  const std::string target = TargetAddress();
+  if (target != NoTargetAddress) ApplyAddressText(target, packet.DstAddr);
+  return result;
+}
+
+void TRegistersAutomat::SetOnCycle(std::function<void()> onCycle) { onCycle_ = std::move(onCycle); }
+
+std::string TRegistersAutomat::StepEventName() const {
+  std::lock_guard guard(modelLock_);
+  return stepEventName_;
+}
+
+bool TRegistersAutomat::IsStepInProgress() const {
+  const std::string name = StepEventName();
+  return !name.empty() && IsNamedEventSet(name);
+}
+
+int TRegistersAutomat::RequestCount() const {
+  std::lock_guard guard(modelLock_);
+  return requests_ ? requests_->Count() : 0;
+}
+
+void TRegistersAutomat::ReportFault(const std::string& key, const std::string& line) {
+  if (faults_.insert(key).second && Transport != nullptr) Transport->AddTerminalLine(line);
+}
+
+void TRegistersAutomat::ClearFault(const std::string& key) { faults_.erase(key); }
+
+bool TRegistersAutomat::PauseBetweenSteps(std::int32_t milliseconds) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+  for (;;) {
+    if (!SafePoint()) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return true;
+    if (!SleepFor(std::min<std::chrono::milliseconds>(
+            PauseSlice, std::chrono::ceil<std::chrono::milliseconds>(left)))) {
+      return false;
+    }
+  }
+}
+
+void TRegistersAutomat::Execute() {
+  try {
+    stepIndex_ = 0;
+    std::uint64_t generation = 0;
+    for (;;) {
+      TStep step;
+      bool haveStep = false;
+      {
+        std::lock_guard guard(modelLock_);
+        if (generation != generation_) {
+          // A new model: start again at its first request.
+          generation = generation_;
+          stepIndex_ = 0;
+          faults_.clear();
+        }
+        const int count = requests_ ? requests_->Count() : 0;
+        if (count > 0) {
+          if (stepIndex_ >= count) stepIndex_ = 0;
+          step.Request = TDeviceModel::ItemText(*requests_, stepIndex_);
+          step.Rows = requestRows_ ? TDeviceModel::ItemText(*requestRows_, stepIndex_) : "";
+          step.Saves = requestSaves_ ? TDeviceModel::ItemText(*requestSaves_, stepIndex_) : "";
+          step.EventName = stepEventName_;
+          step.Table = table_;
+          haveStep = true;
+        }
+      }
+      if (haveStep && RunStep(step) && onCycle_) onCycle_();
+      if (Terminated()) return;
+      std::int32_t delay = stepIndex_ != 0 ? StepDelay.load() : CycleDelay.load();
+      if (!haveStep) delay = std::max<std::int32_t>(delay, IdleWait.count());
+      if (!PauseBetweenSteps(delay)) return;
+    }
+  } catch (const EThreadMustTerminate&) {
+    // A stop was requested in the middle of a step.
+  } catch (const std::exception& e) {
+    // An error no step can handle (an autosave file that cannot be written,
+    // for instance) ends the automaton; say so rather than vanish.
+    if (Transport != nullptr) {
+      try {
+        Transport->AddTerminalLine(std::string("Registers automaton stopped: ") + e.what());
+      } catch (...) {
+      }
+    }
+  }
+}
+
+bool TRegistersAutomat::RunStep(const TStep& step) {
+  SetNamedEvent(step.EventName);
+  struct TStepEnd {
+    const std::string& Name;
+    ~TStepEnd() { ResetNamedEvent(Name); }
+  } stepEnd{step.EventName};
+
+  TPacketHolder request;
+  TPacketHolder reply;
+  if (Terminated()) throw EThreadMustTerminate();
+  if (Transport == nullptr) return false;
+  ClearResults(Parser);
+  try {
+    if (!RequestTextToPacket(step.Request, *request)) throw ERegistersModeError();
+    Transport->SendPacket(*request);
+    if (!SleepFor(milliseconds(ReplyWaitMs))) throw EThreadMustTerminate();
+    ClearResults(Parser);
+    if (!Transport->ReceivePacket(*reply)) throw ERegistersModeError();
+    if (reply->Command != CmdAnswer || reply->DataType != request->DataType) {
+      throw ERegistersModeError();
+    }
+    // The answer repeats the request's first data byte (its register). A
+    // request without data has nothing to compare.
+    if (request->DataLen > 0 && (reply->DataLen == 0 || reply->Data[0] != request->Data[0])) {
+      throw ERegistersModeError();
+    }
+    DistributeValues(step.Rows, step.Table);
+    RunSaveCommands(step.Saves);
+    const int count = RequestCount();
+    ++stepIndex_;
+    if (stepIndex_ >= count) stepIndex_ = 0;
+    return stepIndex_ == 0;
+  } catch (const ERegistersModeError&) {
+    EmptyLine(*reply);
+    stepIndex_ = 0;
+    return false;
+  }
+}
+
+void TRegistersAutomat::DistributeValues(std::string rows, TRegistersTable* table) {
+  const std::vector<std::string> values = ResultTexts(Parser);
+  std::size_t next = 0;
+  rows = TextBefore(rows, ";");
+  while (!rows.empty()) {
+    if (Terminated()) throw EThreadMustTerminate();
+    const std::string entry = TextBefore(rows, ",");
+    DropThrough(rows, ",");
+    rows = Trim(rows);
+    const auto row = ParseInteger(entry);
+    if (!row) {
+      ReportFault("row:" + entry,
+                  "Registers: the row list entry \"" + entry + "\" is not a number; passed over");
+      continue;
+    }
+    if (*row < 1 || *row > 65535 || next >= values.size()) continue;
+    if (table != nullptr) table->SetCurrentValue(*row, values[next]);
+    ++next;
+  }
+}
+
+void TRegistersAutomat::RunSaveCommands(std::string saves) {
+  static const char* const Keywords[] = {"SAVEDATALINES", "SAVEDATAROW", "SAVEDATACOL"};
+  std::vector<std::string> values;
+  bool valuesTaken = false;
+  while (!saves.empty()) {
+    const std::string word = Trim(TextBefore(saves, " "));
+    DropThrough(saves, " ");
+    int keyword = -1;
+    for (int i = 0; i < 3; ++i) {
+      if (word.rfind(Keywords[i], 0) == 0) {
+        keyword = i;
+        break;
+      }
+    }
+    if (keyword < 0) continue;
+    std::string fileName = word;
+    DropThrough(fileName, "=");
+    if (fileName.empty()) {
+      ReportFault("name:" + word, "Registers: the save command \"" + word + "\" has no file name");
+      continue;
+    }
+    if (!valuesTaken) {
+      values = ResultTexts(Parser);
+      valuesTaken = true;
+    }
+    std::string text;
+    if (keyword == 0) {
+      for (const std::string& value : values) text += (text.empty() ? "" : " ") + value;
+      text = Trim(text) + "\r\n";
+    } else if (keyword == 1) {
+      for (const std::string& value : values) text += value + " ";
+    } else {
+      for (const std::string& value : values) text += value + " \r\n";
+    }
+    bool written = false;
+    {
+      std::ofstream file(fileName, std::ios::binary | std::ios::app);
+      if (file) {
+        file << text;
+        file.close();
+        written = !file.fail();
+      }
+    }
+    if (written) {
+      ClearFault("file:" + fileName);
+    } else {
+      ReportFault("file:" + fileName, "Registers: cannot write the save file \"" + fileName + "\"");
+    }
+  }
+}
+
+void TRegistersAutomat::EmptyLine(TMKPPacket& reply) {
+  while (!Terminated() && Transport->ReceivePacket(reply)) {
+  }
+}
+
+std::unique_ptr<TRegistersAutomat> MakeRegistersAutomat(TMKProtocolTransport& transport,
+                                                        TMKPParser& parser, TRegistersTable& table,
+                                                        const TDeviceModel& model,
+                                                        const std::string& deviceAddress) {
+  auto automat = std::make_unique<TRegistersAutomat>();
+  automat->PrepareModel();
+  automat->Transport = &transport;
+  automat->Parser = &parser;
+  automat->SetTables(&table);
+  automat->CopyModel(model);
+  if (!deviceAddress.empty()) automat->SetTargetAddress(deviceAddress);
+  return automat;
+}
+
+// ---- Operations of the Registers page --------------------------------------
+
+void TThreadWaiter::Sleep(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+TTransmitResult TransmitRegisters(const TTransmitContext& context, int* packetsSent) {
+  if (packetsSent != nullptr) *packetsSent = 0;
+  TThreadWaiter threadWaiter;
+  TWaiter& waiter = context.Waiter != nullptr ? *context.Waiter : threadWaiter;
+  auto show = [&context](const char* text) {
+    if (context.ShowStatus) context.ShowStatus(text);
+  };
+  TRegistersAutomat* automat = context.Automat;
+
+  // Wait for the automaton to be between steps, 2 whole seconds at most.
+  const auto start = Clock::now();
+  while (automat != nullptr && automat->IsStepInProgress() &&
+         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count() < 2) {
+    waiter.Sleep(10);
+  }
+  if (automat != nullptr && automat->IsStepInProgress()) {
+    show(TransmitBusyText);
+    return TTransmitResult::Busy;
+  }
+
+  show(TransmitProcessingText);
+  // The automaton may just have begun its next step: give it the time of one
+  // step to reach its safe point, and never write while it is still inside.
+  THold hold(automat, waiter, milliseconds(3000));
+  if (!hold.Held()) {
+    show(TransmitBusyText);
+    return TTransmitResult::Busy;
+  }
+  if (context.Transport == nullptr || context.Model == nullptr || context.Table == nullptr) {
+    return TTransmitResult::Done;
+  }
+  TMKProtocolTransport& transport = *context.Transport;
+  const TDeviceModel& model = *context.Model;
+
+  TPacketHolder write;
+  TPacketHolder reply;
+  SleepMs(waiter, model.RegSendTimeout1);
+  for (int i = 0; i < 10; ++i) {
+    if (!transport.ReceivePacket(*reply)) break;
+    waiter.Sleep(10);
+  }
+
+  const int rows = context.Table->RowCount();
+  for (int k = 1; k <= rows; ++k) {
+    if (Trim(context.Table->NewValue(k)).empty()) continue;
+    const std::string writeTemplate = TDeviceModel::ItemText(model.WriteTemplates, k - 1);
+    if (writeTemplate.empty()) continue;
+    if (!FillWritePacket(writeTemplate, *write, *context.Table)) continue;
+    if (!context.DeviceAddress.empty()) ApplyAddressText(context.DeviceAddress, write->DstAddr);
+    if (transport.SendPacket(*write) && packetsSent != nullptr) ++*packetsSent;
+    SleepMs(waiter, model.RegSendTimeout2);
+    ClearResults(context.Parser);
+    for (int i = 0; i < 10; ++i) {
+      waiter.Sleep(10);
+      if (!transport.ReceivePacket(*reply)) break;
+    }
+    SleepMs(waiter, model.RegSendTimeout3);
+  }
+  return TTransmitResult::Done;
+}
+
+bool SelectDevice(const std::string& fileName, TDeviceModel& model, TRegistersTable* table,
+                  TRegistersAutomat* automat, TWaiter& waiter) {
+  if (automat == nullptr) return LoadDeviceDescription(fileName, model);
+  THold hold(automat, waiter, milliseconds(5000));
+  const bool loaded = LoadDeviceDescription(fileName, model);
+  if (table != nullptr) table->LoadNames(model.RegisterNames);
+  automat->ReleaseModel();
+  automat->PrepareModel();
+  automat->CopyModel(model);
+  return loaded;
+}
+
+std::string DeviceStatusText(const std::string& fileName) {
+  std::string text(1, ' ');
+  text += std::filesystem::path(fileName).stem().string();
+  return text;
+}
+
+}  // namespace mkp

@@ -1,0 +1,205 @@
+// TRegistersAutomat: the worker of Registers mode. It sends the read requests
+// of a device description one after the other in an endless cycle, checks
+// each answer, puts the decoded values into the Current value cells of the
+// registers table and appends them to the request's log files.
+//
+// Each step is announced through a named step event (set at its start, reset
+// at its end), which the register transmit tests without waiting. Pausing,
+// resuming, stopping and the hand-over between workers are those of
+// TWorkerThread; the automaton holds at a safe point between steps and within
+// its pauses between steps.
+//
+// Also here: the two operations of the Registers page that run in the
+// window's thread while the automaton runs, selecting a device and
+// transmitting new register values. Their waits go through a TWaiter so that
+// the window can keep painting meanwhile.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "modes/device.h"
+#include "modes/worker.h"
+#include "protocol/packet.h"
+#include "text/paramlist.h"
+
+namespace mkp {
+
+class TMKProtocolTransport;
+class TMKPParser;
+class TRegistersTable;
+
+// Leaves the automaton's loop when a stop has been requested.
+class EThreadMustTerminate : public std::runtime_error {
+public:
+  EThreadMustTerminate() : std::runtime_error("") {}
+};
+
+// The address text that means "no override": requests keep the destination
+// written in the device description.
+inline constexpr const char* NoTargetAddress = "255.255.255";
+
+class TRegistersAutomat : public TWorkerThread {
+public:
+  // The wait between sending a request and reading its answer.
+  static constexpr int ReplyWaitMs = 100;
+  static constexpr int DefaultStepDelay = 100;
+  static constexpr int DefaultCycleDelay = 0;
+
+  TRegistersAutomat();
+  ~TRegistersAutomat() override;
+
+  // Fresh empty lists, StepDelay 100, CycleDelay 0, TargetAddress
+  // "255.255.255", and a new step event named after the current moment. A
+  // model still held is released first.
+  void PrepareModel();
+  // Frees the lists and releases the step event.
+  void ReleaseModel();
+  // Copies the four lists of the device model (names, requests, row lists,
+  // save commands) and its two delays where they are not DelayUnset.
+  void CopyModel(const TDeviceModel& model);
+
+  // The table whose Current value cells the automaton fills (not owned; may
+  // be null).
+  void SetTables(TRegistersTable* table);
+
+  // Reads packet text into a record prepared with InitPacket and applies the
+  // TargetAddress override to its destination. The result of the reading.
+  bool RequestTextToPacket(std::string_view text, TMKPPacket& packet) const;
+
+  // Device address "A.B.C" for requests, or "255.255.255" for none; cut to
+  // 255 characters. May be changed while the automaton runs.
+  void SetTargetAddress(const std::string& address);
+  std::string TargetAddress() const;
+
+  std::atomic<std::int32_t> StepDelay{DefaultStepDelay};
+  std::atomic<std::int32_t> CycleDelay{DefaultCycleDelay};
+
+  // Set before Start(); not owned.
+  TMKProtocolTransport* Transport = nullptr;
+  // The analyser bound to Transport, whose Results hold the values of an answer.
+  TMKPParser* Parser = nullptr;
+
+  // Called in the automaton's thread after each step that completed a cycle
+  // (the last request answered well). Set before Start().
+  void SetOnCycle(std::function<void()> onCycle);
+
+  // The name of the current step event ("" while no model is held).
+  std::string StepEventName() const;
+  // True while a step is in progress (the step event exists and is set).
+  bool IsStepInProgress() const;
+
+  // Lists of the model (null while none is held); for inspection.
+  int RequestCount() const;
+
+protected:
+  void Execute() override;
+
+private:
+  struct TStep {
+    std::string Request;
+    std::string Rows;
+    std::string Saves;
+    std::string EventName;
+    TRegistersTable* Table = nullptr;
+  };
+  // True when the step succeeded; throws EThreadMustTerminate on a stop.
+  bool RunStep(const TStep& step);
+  void DistributeValues(std::string rows, TRegistersTable* table);
+  void RunSaveCommands(std::string saves);
+  void EmptyLine(TMKPPacket& reply);
+  // A fault that does not stop polling: one terminal line when it first
+  // appears; it shows again only after ClearFault.
+  void ReportFault(const std::string& key, const std::string& line);
+  void ClearFault(const std::string& key);
+  // Waits the pause after a step, holding at safe points meanwhile; false
+  // when a stop has been requested.
+  bool PauseBetweenSteps(std::int32_t milliseconds);
+
+  mutable std::mutex modelLock_;
+  std::unique_ptr<TParamList> registerNames_;
+  std::unique_ptr<TParamList> requests_;
+  std::unique_ptr<TParamList> requestRows_;
+  std::unique_ptr<TParamList> requestSaves_;
+  std::string stepEventName_;
+  std::string targetAddress_ = NoTargetAddress;
+  TRegistersTable* table_ = nullptr;
+  std::uint64_t generation_ = 0;  // changes with every new model or copy
+
+  // Automaton thread only.
+  std::set<std::string> faults_;
+  int stepIndex_ = 0;  // next request to run
+
+  std::function<void()> onCycle_;
+};
+
+// Builds a registers automaton as entering Registers mode does: prepared,
+// bound to the transport, analyser and table, given the device model's lists
+// and delays and, when deviceAddress is not empty, that address as its
+// TargetAddress. Not started.
+std::unique_ptr<TRegistersAutomat> MakeRegistersAutomat(TMKProtocolTransport& transport,
+                                                        TMKPParser& parser, TRegistersTable& table,
+                                                        const TDeviceModel& model,
+                                                        const std::string& deviceAddress);
+
+// ---- Operations of the Registers page --------------------------------------
+
+// The waits of the page's operations. The window implements Sleep by running
+// its event loop for that long; mkptool and tests simply sleep.
+class TWaiter {
+public:
+  virtual ~TWaiter() = default;
+  virtual void Sleep(int milliseconds) = 0;
+};
+
+class TThreadWaiter : public TWaiter {
+public:
+  void Sleep(int milliseconds) override;
+};
+
+// Status panel texts of a transmit.
+inline constexpr const char* TransmitProcessingText = "Processing...";
+inline constexpr const char* TransmitBusyText = "System busy. Try again.";
+
+struct TTransmitContext {
+  TMKProtocolTransport* Transport = nullptr;
+  TMKPParser* Parser = nullptr;
+  TRegistersAutomat* Automat = nullptr;  // may be null (ended on its own)
+  const TDeviceModel* Model = nullptr;
+  const TRegistersTable* Table = nullptr;
+  std::string DeviceAddress;  // destination of the writes when not empty
+  TWaiter* Waiter = nullptr;
+  // Shows a text in status panel 2 (optional).
+  std::function<void(const std::string&)> ShowStatus;
+};
+
+enum class TTransmitResult {
+  Done,  // the automaton was held and the writes went out
+  Busy,  // a step did not end in time: "System busy. Try again." and nothing sent
+};
+
+// Writes one packet per row with a New value and a write template to the
+// device while the automaton is held between steps. packetsSent (optional)
+// receives the number of write packets sent.
+TTransmitResult TransmitRegisters(const TTransmitContext& context, int* packetsSent = nullptr);
+
+// Selecting a device description. Outside Registers mode (no automaton) only
+// the model is loaded. Otherwise the automaton is held, the model loaded, the
+// table rebuilt from its names (values cleared), and the automaton given a
+// fresh model with the new lists and delays (TargetAddress back to none).
+// Returns the loader's result.
+bool SelectDevice(const std::string& fileName, TDeviceModel& model, TRegistersTable* table,
+                  TRegistersAutomat* automat, TWaiter& waiter);
+
+// What the last status panel shows for a device file: a blank and the file's
+// name without folder and extension.
+std::string DeviceStatusText(const std::string& fileName);
+
+}  // namespace mkp

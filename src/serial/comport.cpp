@@ -1,0 +1,547 @@
+#include "serial/comport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "serial/custom_speed.h"
+
+namespace mkp {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
+
+std::string TrimBlanks(const std::string& text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+  return text.substr(b, e - b);
+}
+
+std::string Upper(std::string text) {
+  for (auto& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+std::string ErrnoText(int err) { return std::generic_category().message(err); }
+
+// Compares names so that embedded numbers sort by value: ttyUSB2 < ttyUSB10.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+      std::size_t i2 = i, j2 = j;
+      while (i2 < a.size() && a[i2] == '0') ++i2;
+      while (j2 < b.size() && b[j2] == '0') ++j2;
+      std::size_t ie = i2, je = j2;
+      while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
+      while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
+      if (ie - i2 != je - j2) return ie - i2 < je - j2;
+      int c = a.compare(i2, ie - i2, b, j2, je - j2);
+      if (c != 0) return c < 0;
+      i = ie;
+      j = je;
+      continue;
+    }
+    if (a[i] != b[j]) return a[i] < b[j];
+    ++i;
+    ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
+// The fixed B-constants of the C library; other speeds go through termios2.
+bool StandardSpeed(unsigned speed, speed_t& code) {
+  static const std::pair<unsigned, speed_t> table[] = {
+      {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+      {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+      {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+      {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+      {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
+  for (const auto& [value, c] : table)
+    if (value == speed) {
+      code = c;
+      return true;
+    }
+  return false;
+}
+
+// Pseudo-terminal slaves (Unix98 and legacy) drop parity and character size.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  unsigned maj = major(st.st_rdev);
+  return (maj >= 136 && maj <= 143) || maj == 3;
+}
+
+// Closes a descriptor unless released.
+struct TFdGuard {
+  int fd;
+  ~TFdGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+  int Release() {
+    int f = fd;
+    fd = -1;
+    return f;
+  }
+};
+
+std::chrono::nanoseconds Remaining(Clock::time_point deadline) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+}
+
+timespec ToTimespec(std::chrono::nanoseconds d) {
+  if (d.count() < 0) d = std::chrono::nanoseconds(0);
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(d.count() / 1000000000);
+  ts.tv_nsec = static_cast<long>(d.count() % 1000000000);
+  return ts;
+}
+
+}  // namespace
+
+const char* PortStateText(TPortState state) {
+  switch (state) {
+    case psOk:
+      return "Port settings OK";
+    case psInvalid:
+      return "Invalid port settings!";
+    case psFailed:
+      return "Last operation FAILED!";
+  }
+  return "Invalid port settings!";
+}
+
+std::vector<std::string> SerialDevicesPresent() {
+  namespace fs = std::filesystem;
+  std::vector<std::string> ttys, byId;
+  std::error_code ec;
+  for (fs::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) ttys.push_back(it->path().string());
+  }
+  ec.clear();
+  for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec))
+    byId.push_back(it->path().string());
+  std::sort(ttys.begin(), ttys.end(), NaturalLess);
+  std::sort(byId.begin(), byId.end(), NaturalLess);
+  ttys.insert(ttys.end(), byId.begin(), byId.end());
+  return ttys;
+}
+
+std::vector<std::string> SerialPortList() {
+  std::vector<std::string> list;
+  list.reserve(256);
+  for (int i = 1; i <= 256; ++i) list.push_back("COM" + std::to_string(i));
+  auto devices = SerialDevicesPresent();
+  list.insert(list.end(), devices.begin(), devices.end());
+  return list;
+}
+
+std::string PortDevicePath(const std::string& portName) {
+  if (portName.find('/') != std::string::npos) return portName;
+  std::string name = Upper(TrimBlanks(portName));
+  if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0) return {};
+  unsigned n = 0;
+  auto [p, ec] = std::from_chars(name.data() + 3, name.data() + name.size(), n);
+  if (ec != std::errc() || p != name.data() + name.size() || n < 1) return {};
+  return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+TCOMPortChannel::TCOMPortChannel() = default;
+
+TCOMPortChannel::~TCOMPortChannel() { ClosePort(); }
+
+void TCOMPortChannel::SetLastError(std::string text) {
+  std::lock_guard lk(infoLock_);
+  lastError_ = std::move(text);
+}
+
+std::string TCOMPortChannel::LastError() const {
+  std::lock_guard lk(infoLock_);
+  return lastError_;
+}
+std::string TCOMPortChannel::PortName() const {
+  std::lock_guard lk(infoLock_);
+  return portName_;
+}
+std::string TCOMPortChannel::Speed() const {
+  std::lock_guard lk(infoLock_);
+  return speed_;
+}
+std::string TCOMPortChannel::StopBits() const {
+  std::lock_guard lk(infoLock_);
+  return stopBits_;
+}
+std::string TCOMPortChannel::Parity() const {
+  std::lock_guard lk(infoLock_);
+  return parity_;
+}
+std::string TCOMPortChannel::DevicePath() const {
+  std::lock_guard lk(infoLock_);
+  return devicePath_;
+}
+
+bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& speed,
+                               const std::string& stopBits, const std::string& parity, int readInterval,
+                               int writeInterval) {
+  ClosePort();
+  try {
+    readInterval_ = std::max(0, readInterval);
+    writeInterval_ = std::max(0, writeInterval);
+    OpenOrThrow(portName, speed, stopBits, parity);
+  } catch (const std::exception& e) {
+    SetLastError(e.what());
+    state_ = psInvalid;
+    return false;
+  }
+  return true;
+}
+
+void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string& speedText,
+                                  const std::string& stopBitsText, const std::string& parityText) {
+  std::unique_lock hl(handleLock_);
+  const std::string path = PortDevicePath(portName);
+  if (path.empty())
+    throw ECantOpenPort("Unknown port name \"" + portName + "\": use COM1..COM256 or a device path");
+
+  TFdGuard guard{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+  if (guard.fd < 0) {
+    int err = errno;
+    if (err == EACCES || err == EPERM)
+      throw ECantOpenPort("Permission denied for " + path +
+                          ": the account needs to be a member of the dialout group "
+                          "(usermod -aG dialout USER, then log in again)");
+    if (err == EBUSY) throw ECantOpenPort(path + " is in use by another program");
+    throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err));
+  }
+  if (flock(guard.fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    if (err == EWOULDBLOCK) throw ECantOpenPort(path + " is in use by another program");
+    throw ECantOpenPort("Cannot lock " + path + ": " + ErrnoText(err));
+  }
+  termios original{};
+  if (tcgetattr(guard.fd, &original) != 0) throw ECantOpenPort(path + " is not a serial port");
+  ioctl(guard.fd, TIOCEXCL);  // refuse further opens by others (root is not refused: flock covers it)
+
+  // Speed: a positive decimal number.
+  const std::string speedTrim = TrimBlanks(speedText);
+  unsigned speed = 0;
+  {
+    auto [p, ec] = std::from_chars(speedTrim.data(), speedTrim.data() + speedTrim.size(), speed);
+    if (speedTrim.empty() || ec != std::errc() || p != speedTrim.data() + speedTrim.size() || speed == 0)
+      throw ECantOpenPort("Invalid speed \"" + speedText + "\"");
+  }
+
+  termios t = original;
+  // Raw 8-bit line: no input or output processing, no echo, no signals and no
+  // software flow control (it would swallow the bytes 11h and 13h of binary
+  // frames). Hardware flow control and the modem lines stay as they were.
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~CSIZE;
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+
+  const std::string parity = Upper(TrimBlanks(parityText));
+  const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+  if (parity == "NONE") {
+    t.c_cflag &= ~parityBits;
+  } else if (parity == "ODD") {
+    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | PARODD;
+  } else if (parity == "EVEN") {
+    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB;
+  } else if (parity == "MARK") {
+    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | PARODD | CMSPAR;
+  } else if (parity == "SPACE") {
+    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | CMSPAR;
+  }
+
+  const std::string stopBits = Upper(TrimBlanks(stopBitsText));
+  if (stopBits == "1") {
+    t.c_cflag &= ~CSTOPB;
+  } else if (stopBits == "2") {
+    t.c_cflag |= CSTOPB;
+  } else if (stopBits == "1.5") {
+    throw ECantOpenPort("1.5 stop bits are not supported by the Linux serial driver");
+  }
+
+  speed_t code{};
+  const bool standard = StandardSpeed(speed, code);
+  if (standard) {
+    cfsetispeed(&t, code);
+    cfsetospeed(&t, code);
+  }
+  if (tcsetattr(guard.fd, TCSANOW, &t) != 0)
+    throw ECantOpenPort("The driver of " + path + " refused the line settings: " + ErrnoText(errno));
+  if (!standard && !serial_detail::SetLineSpeed(guard.fd, speed))
+    throw ECantOpenPort("The driver of " + path + " refused the speed " + speedTrim);
+
+  // tcsetattr succeeds when any part of the request was taken: read back and
+  // check the fields that matter. A pseudo-terminal drops parity and
+  // character size by design, so those are not checked there.
+  termios back{};
+  if (tcgetattr(guard.fd, &back) != 0) throw ECantOpenPort("Cannot read back the settings of " + path);
+  tcflag_t mask = CSTOPB | CSIZE | PARENB | PARODD | CMSPAR;
+  if (IsPseudoTerminal(guard.fd)) mask = CSTOPB;
+  if ((back.c_cflag & mask) != (t.c_cflag & mask))
+    throw ECantOpenPort("The driver of " + path + " refused the parity, stop bits or data bits");
+  unsigned actual = 0;
+  if (serial_detail::GetLineSpeed(guard.fd, actual)) {
+    double ratio = static_cast<double>(actual) / speed;
+    if (ratio < 0.97 || ratio > 1.03)
+      throw ECantOpenPort("The driver of " + path + " refused the speed " + speedTrim);
+  }
+
+  tcflush(guard.fd, TCIFLUSH);  // discard what was waiting
+
+  fd_ = guard.Release();
+  baud_ = speed;
+  {
+    std::lock_guard lk(infoLock_);
+    portName_ = path == portName ? portName : Upper(TrimBlanks(portName));
+    speed_ = Upper(speedTrim);
+    stopBits_ = stopBits;
+    parity_ = parity;
+    devicePath_ = path;
+    lastError_.clear();
+  }
+  lost_ = false;
+  state_ = psOk;
+}
+
+void TCOMPortChannel::CloseHandleLocked() {
+  if (fd_ >= 0) {
+    ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // also drops the flock
+    fd_ = -1;
+  }
+}
+
+void TCOMPortChannel::StopPacing() {
+  {
+    std::lock_guard pl(paceLock_);
+    paceStop_ = true;
+    paced_.clear();
+    pacedNext_ = 0;
+  }
+  paceCv_.notify_all();
+  if (paceThread_.joinable()) paceThread_.join();
+  std::lock_guard pl(paceLock_);
+  paceStop_ = false;
+}
+
+void TCOMPortChannel::ClosePort() {
+  {
+    std::lock_guard pl(paceLock_);
+    state_ = psInvalid;  // refuses new paced writes from here on
+  }
+  StopPacing();
+  std::unique_lock hl(handleLock_);
+  CloseHandleLocked();
+  state_ = psInvalid;
+}
+
+bool TCOMPortChannel::WriteAllLocked(const std::uint8_t* buffer, std::size_t count) {
+  // No write time-out is asked for; a line held up by flow control or a pty
+  // whose other side never reads still must not block forever.
+  const auto limit = std::chrono::milliseconds(2000 + static_cast<long long>(count) * 11000 / std::max(1u, baud_));
+  const auto deadline = Clock::now() + limit;
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t r = ::write(fd_, buffer + done, count - done);
+    if (r > 0) {
+      done += static_cast<std::size_t>(r);
+      continue;
+    }
+    int err = r < 0 ? errno : EAGAIN;
+    if (err == EINTR) continue;
+    if (err == EAGAIN) {
+      auto left = Remaining(deadline);
+      if (left.count() <= 0) {
+        SetLastError("Write timed out: the line does not take the bytes");
+        return false;
+      }
+      pollfd p{fd_, POLLOUT, 0};
+      timespec ts = ToTimespec(left);
+      int pr = ppoll(&p, 1, &ts, nullptr);
+      if (pr > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
+        lost_ = true;
+        SetLastError("The port was lost (hang-up)");
+        return false;
+      }
+      continue;
+    }
+    if (err == EIO || err == ENXIO || err == ENODEV) lost_ = true;
+    SetLastError("Write failed: " + ErrnoText(err));
+    return false;
+  }
+  return true;
+}
+
+bool TCOMPortChannel::WriteBytes(const std::uint8_t* buffer, std::size_t& count) {
+  if (writeInterval_.load() > 0) {
+    std::lock_guard pl(paceLock_);
+    if (state_.load() != psOk || buffer == nullptr) {
+      count = 0;
+      state_ = psFailed;
+      return false;
+    }
+    const std::size_t pending = paced_.size() - pacedNext_;
+    if (pending + count > PacedCopySize) {
+      SetLastError("Paced write refused: more than " + std::to_string(PacedCopySize) + " bytes pending");
+      count = 0;
+      return false;
+    }
+    paced_.erase(paced_.begin(), paced_.begin() + static_cast<std::ptrdiff_t>(pacedNext_));
+    pacedNext_ = 0;
+    paced_.insert(paced_.end(), buffer, buffer + count);
+    if (!paceThread_.joinable()) paceThread_ = std::thread(&TCOMPortChannel::PacingLoop, this);
+    paceCv_.notify_all();
+    return true;
+  }
+
+  std::shared_lock hl(handleLock_);
+  if (state_.load() != psOk || fd_ < 0 || buffer == nullptr) {
+    count = 0;
+    state_ = psFailed;
+    return false;
+  }
+  std::lock_guard wl(writeLock_);
+  if (!WriteAllLocked(buffer, count)) {
+    count = 0;
+    state_ = psFailed;
+    return false;
+  }
+  state_ = psOk;
+  return true;
+}
+
+void TCOMPortChannel::PacingLoop() {
+  std::unique_lock pl(paceLock_);
+  const auto interval = std::chrono::milliseconds(std::max(1, writeInterval_.load()));
+  auto tick = Clock::now() + interval;
+  while (!paceStop_) {
+    if (pacedNext_ >= paced_.size()) {
+      // The timer is off until the next paced write; it then ticks first one
+      // interval later.
+      paceCv_.wait(pl, [&] { return paceStop_ || pacedNext_ < paced_.size(); });
+      tick = Clock::now() + interval;
+      continue;
+    }
+    if (paceCv_.wait_until(pl, tick, [&] { return paceStop_; })) break;
+    const std::uint8_t byte = paced_[pacedNext_];
+    pl.unlock();
+    bool ok;
+    {
+      std::shared_lock hl(handleLock_);
+      std::lock_guard wl(writeLock_);
+      ok = fd_ >= 0 && WriteAllLocked(&byte, 1);
+    }
+    pl.lock();
+    if (paceStop_) break;
+    if (!ok) {
+      state_ = psFailed;
+      paced_.clear();
+      pacedNext_ = 0;
+    } else {
+      state_ = psOk;
+      ++pacedNext_;  // appends only compact the bytes before this one
+    }
+    if (pacedNext_ >= paced_.size()) {
+      paced_.clear();
+      pacedNext_ = 0;
+      paceCv_.notify_all();
+    }
+    tick += interval;
+    if (tick < Clock::now()) tick = Clock::now() + interval;  // a late tick does not bunch the rest
+  }
+}
+
+bool TCOMPortChannel::WaitPacedWrite(std::chrono::milliseconds timeout) {
+  std::unique_lock pl(paceLock_);
+  return paceCv_.wait_for(pl, timeout, [&] { return pacedNext_ >= paced_.size(); });
+}
+
+bool TCOMPortChannel::PacedWriteActive() const {
+  std::lock_guard pl(paceLock_);
+  return pacedNext_ < paced_.size();
+}
+
+bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count) {
+  count = 0;
+  if (buffer == nullptr) return false;
+  std::lock_guard rl(readLock_);
+  std::shared_lock hl(handleLock_);
+  if (state_.load() != psOk || fd_ < 0) return false;
+  if (maximum == 0) return true;
+
+  const auto start = Clock::now();
+  const auto total = start + std::chrono::milliseconds(2 + static_cast<long long>(maximum));
+  const auto interval = std::chrono::milliseconds(readInterval_.load());
+  Clock::time_point lastByte{};
+  std::string failure;
+  while (count < maximum) {
+    auto deadline = total;
+    if (count > 0 && interval.count() > 0) deadline = std::min(deadline, lastByte + interval);
+    auto left = Remaining(deadline);
+    if (left.count() <= 0) break;
+    // The kernel lets a long poll overrun by 0.1 % of its time-out; short
+    // waits keep the total time-out within a fraction of a millisecond.
+    left = std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(50));
+    pollfd p{fd_, POLLIN, 0};
+    timespec ts = ToTimespec(left);
+    int r = ppoll(&p, 1, &ts, nullptr);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      failure = "Read failed: " + ErrnoText(errno);
+      break;
+    }
+    if (r == 0) continue;
+    if (p.revents & POLLIN) {
+      ssize_t k = ::read(fd_, buffer + count, maximum - count);
+      if (k > 0) {
+        count += static_cast<std::size_t>(k);
+        lastByte = Clock::now();
+        continue;
+      }
+      if (k < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      failure = k == 0 ? std::string("The port was lost (hang-up)") : "Read failed: " + ErrnoText(errno);
+      break;
+    }
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      failure = "The port was lost (hang-up)";
+      break;
+    }
+  }
+  if (failure.empty()) return true;
+
+  lost_ = true;
+  SetLastError(failure);
+  if (count > 0) return true;  // hand over what arrived; the next read reports the failure
+  // A vanished device fails every read at once; wait out the read's time-out
+  // so that callers polling in a loop do not spin.
+  hl.unlock();
+  std::this_thread::sleep_until(total);
+  return false;
+}
+
+}  // namespace mkp

@@ -1,0 +1,151 @@
+// TCOMPortChannel: the one serial port of the system, on the Linux tty driver.
+//
+// Port names: "COMn" (any case) is /dev/ttyS(n-1); a name containing "/" is a
+// device path used exactly as written (/dev/ttyUSB0, /dev/serial/by-id/...,
+// a pseudo-terminal).
+//
+// Reads are single reads bounded by time-outs measured in milliseconds: a read
+// of up to n bytes returns when n bytes have arrived, when more than
+// ReadInterval ms pass between two bytes once a first byte has arrived, or
+// after 2 + n ms in all. A ReadInterval of 0 sets no byte-to-byte limit (the
+// read then ends only at n bytes or at the total time-out), as the serial
+// drivers of the system's first platform treat a zero interval.
+//
+// Writes go out at once (WriteInterval 0) or paced, one byte per WriteInterval
+// ms, by a pacing thread of the channel's own; the caller never waits for a
+// paced write.
+//
+// Thread safety: every public operation may be called from any thread. Reads
+// are serialised among themselves, writes (direct and paced bytes) among
+// themselves; opening and closing wait for a read or write in progress.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mkp {
+
+enum TPortState { psOk = 0, psInvalid = 1, psFailed = 2 };
+
+// The status bar text of a state: "Port settings OK", "Invalid port settings!",
+// "Last operation FAILED!".
+const char* PortStateText(TPortState state);
+
+// A step of opening the port failed (used inside the channel only).
+class ECantOpenPort : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// A read or write was refused or failed (used inside the channel only).
+class EInvalidPortOperation : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// "COM1" .. "COM256" followed by the serial devices present now
+// (/dev/ttyUSB*, /dev/ttyACM*, /dev/serial/by-id/*), in natural order.
+std::vector<std::string> SerialPortList();
+// Only the serial devices present now (the tail of SerialPortList).
+std::vector<std::string> SerialDevicesPresent();
+// The device path for a port name: "com3" -> "/dev/ttyS2"; a name with "/"
+// unchanged; anything else empty.
+std::string PortDevicePath(const std::string& portName);
+
+class TCOMPortChannel {
+public:
+  static constexpr std::size_t PacedCopySize = 32832;
+
+  TCOMPortChannel();
+  virtual ~TCOMPortChannel();
+  TCOMPortChannel(const TCOMPortChannel&) = delete;
+  TCOMPortChannel& operator=(const TCOMPortChannel&) = delete;
+
+  // Closes the port and opens it anew with these settings. Speed is a decimal
+  // number of bits per second; stop bits "1", "1.5" (refused by Linux: a failed
+  // open) or "2"; parity "none", "Odd", "Even", "Mark", "Space" (case ignored).
+  // A parity or stop-bit text matching none of these leaves that parameter as
+  // the driver had it. A speed that is not a number makes the open fail. True
+  // exactly when State() is psOk afterwards; on failure LastError() tells why.
+  bool OpenPort(const std::string& portName, const std::string& speed, const std::string& stopBits,
+                const std::string& parity, int readInterval, int writeInterval);
+  // Stops pacing, closes the port; State() = psInvalid.
+  void ClosePort();
+
+  // WriteInterval 0: writes all count bytes now. WriteInterval > 0: queues
+  // them for the pacing thread and returns at once (a paced write arriving
+  // while one is still under way is appended to it; more than PacedCopySize
+  // bytes in all is refused). On return count holds the bytes written or
+  // queued (0 on failure). A failed write sets psFailed.
+  bool WriteBytes(const std::uint8_t* buffer, std::size_t& count);
+  // One read of up to maximum bytes (see the time-outs above). True with
+  // count 0 when nothing arrived in time; false (count 0) when the port is not
+  // psOk or the device failed. The state does not change.
+  bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count);
+
+  // Waits until no paced byte is pending (or the timeout passes); true when
+  // the pacing queue is empty.
+  bool WaitPacedWrite(std::chrono::milliseconds timeout);
+  bool PacedWriteActive() const;
+
+  TPortState State() const { return state_.load(); }
+  int ReadInterval() const { return readInterval_.load(); }
+  int WriteInterval() const { return writeInterval_.load(); }
+  // Settings of the last successful open, upper-cased (a device path as written).
+  std::string PortName() const;
+  std::string Speed() const;
+  std::string StopBits() const;
+  std::string Parity() const;
+  std::string DevicePath() const;
+  // Why the last open, read or write failed; empty after a successful open.
+  // An open refused for lack of permission names the dialout group.
+  std::string LastError() const;
+  // True once the device reported a hang-up or an I/O error (an adapter pulled
+  // out, the far side of a pseudo-terminal closed); cleared by OpenPort.
+  bool PortLost() const { return lost_.load(); }
+
+private:
+  void OpenOrThrow(const std::string& portName, const std::string& speed, const std::string& stopBits,
+                   const std::string& parity);
+  void CloseHandleLocked();
+  void StopPacing();
+  void PacingLoop();
+  bool WriteAllLocked(const std::uint8_t* buffer, std::size_t count);
+  void SetLastError(std::string text);
+
+  // Held shared by reads and writes, exclusively by open and close, so the
+  // descriptor never changes under a read or write.
+  mutable std::shared_mutex handleLock_;
+  int fd_ = -1;
+  unsigned baud_ = 9600;
+
+  std::mutex readLock_;   // one read at a time
+  std::mutex writeLock_;  // one write() sequence at a time (direct or paced byte)
+
+  std::atomic<TPortState> state_{psInvalid};
+  std::atomic<int> readInterval_{1};
+  std::atomic<int> writeInterval_{0};
+  std::atomic<bool> lost_{false};
+
+  mutable std::mutex infoLock_;
+  std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_;
+
+  // Paced writing.
+  mutable std::mutex paceLock_;
+  std::condition_variable paceCv_;
+  std::vector<std::uint8_t> paced_;  // at most PacedCopySize bytes
+  std::size_t pacedNext_ = 0;
+  bool paceStop_ = false;
+  std::thread paceThread_;
+};
+
+}  // namespace mkp

@@ -1,0 +1,103 @@
+// TPortSettings: the model behind the port settings frame of the window
+// (TPortSetupFrame binds its six controls to it) and the keeper of the port
+// keys of "mkpt.ini". Free of any toolkit, so mkptool reads the same file.
+//
+// The six settings are four lists with a selected item (port, speed, stop
+// bits, parity) and two two-digit edit texts (receive and send byte-to-byte
+// time-outs, ms). Every change of a value calls OnSettingsChange with the
+// control that changed; the owner then reads all six values again.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mkp {
+
+class TPortSettings {
+public:
+  // The sender of a change notification: one of the six controls, or the
+  // frame as a whole (after ResetToDefaults and after LoadSettings).
+  enum class TControl { Frame, Port, Speed, StopBits, Parity, ReadInterval, WriteInterval };
+  using TChangeHandler = std::function<void(TControl sender)>;
+
+  // Filled with the defaults (ResetToDefaults), no handler.
+  TPortSettings();
+
+  // Fills the four lists anew and selects COM1, 9600, 1, none; receive "1",
+  // send "0". Calls the handler once (sender Frame) when one is installed.
+  void ResetToDefaults();
+
+  // The selected item, trimmed and upper-cased (a device path only trimmed);
+  // empty when nothing is selected.
+  std::string GetPortName() const;
+  std::string GetSpeed() const;
+  std::string GetParity() const;
+  std::string GetStopBits() const;
+  // The edit's trimmed text as a decimal integer; 0 when it is not one.
+  int GetReadInterval() const;
+  int GetWriteInterval() const;
+
+  // Select the first item equal to the upper-cased text; no match keeps the
+  // selection. SelectPort takes a device path (a text with "/") as written and
+  // adds it to the list when it is not there yet, so a saved path survives.
+  void SelectPort(const std::string& text);
+  void SelectSpeed(const std::string& text);
+  void SelectStopBits(const std::string& text);
+  // Case ignored.
+  void SelectParity(const std::string& text);
+  // Shows the number in the edit, kept within the edit's two digits (0..99).
+  void SetReadInterval(int value);
+  void SetWriteInterval(int value);
+
+  // Reads the port keys of a settings file (CR LF or LF line ends). Changes
+  // made while loading notify nobody; afterwards the handler is called
+  // exactly once (sender Frame). A missing or unreadable file or an interval
+  // that is not a decimal integer resets every setting to its default and
+  // gives false.
+  bool LoadSettings(const std::string& fileName);
+  // Writes the six keys in order, CR LF line ends, replacing the file.
+  bool SaveSettings(const std::string& fileName) const;
+
+  static int IndexOfText(const std::vector<std::string>& list, const std::string& text);
+  static int IndexOfTextNoCase(const std::vector<std::string>& list, const std::string& text);
+
+  // ---- For the widgets bound to the model -----------------------------------
+  const std::vector<std::string>& PortItems() const { return ports_; }
+  const std::vector<std::string>& SpeedItems() const { return speeds_; }
+  const std::vector<std::string>& StopBitItems() const { return stopBits_; }
+  const std::vector<std::string>& ParityItems() const { return parities_; }
+  int PortIndex() const { return port_; }
+  int SpeedIndex() const { return speed_; }
+  int StopBitIndex() const { return stopBit_; }
+  int ParityIndex() const { return parity_; }
+  const std::string& ReadIntervalText() const { return readText_; }
+  const std::string& WriteIntervalText() const { return writeText_; }
+  // A user's choice in a list (-1 for none; out of range is ignored).
+  void SetPortIndex(int index);
+  void SetSpeedIndex(int index);
+  void SetStopBitIndex(int index);
+  void SetParityIndex(int index);
+  // A user's edit: only digits are kept, at most two.
+  void SetReadIntervalText(const std::string& text);
+  void SetWriteIntervalText(const std::string& text);
+
+  // The device paths offered after COM1..COM256; by default the serial
+  // devices present when the model is made. Takes effect at ResetToDefaults.
+  void SetDevicePaths(std::vector<std::string> paths) { devicePaths_ = std::move(paths); }
+
+  TChangeHandler OnSettingsChange;
+
+private:
+  void Notify(TControl sender);
+  void SetIndex(int& field, const std::vector<std::string>& list, int index, TControl sender);
+  void SetText(std::string& field, const std::string& text, TControl sender);
+  static std::string ItemAt(const std::vector<std::string>& list, int index);
+
+  std::vector<std::string> devicePaths_;
+  std::vector<std::string> ports_, speeds_, stopBits_, parities_;
+  int port_ = -1, speed_ = -1, stopBit_ = -1, parity_ = -1;
+  std::string readText_, writeText_;
+};
+
+}  // namespace mkp

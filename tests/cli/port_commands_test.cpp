@@ -1,0 +1,208 @@
+// mkptool send and listen over a pseudo-terminal pair.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "protocol/packet.h"
+#include "serial/pty_pair.h"
+
+extern char** environ;
+
+namespace {
+
+using ByteVec = std::vector<std::uint8_t>;
+
+// mkptool running in the background, its standard output and error collected.
+class TToolProcess {
+public:
+  explicit TToolProcess(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    std::vector<std::string> all{MKPTOOL_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, MKPTOOL_PATH, &actions, nullptr, argv.data(), environ) != 0)
+      throw std::runtime_error("spawn");
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    outReader_ = std::thread([this, fd = out[0]] { Drain(fd, out_); });
+    errReader_ = std::thread([this, fd = err[0]] { Drain(fd, err_); });
+  }
+  ~TToolProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+  // Exit status, or -1 when it did not exit normally.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (outReader_.joinable()) outReader_.join();
+    if (errReader_.joinable()) errReader_.join();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& Out() const { return out_; }
+  const std::string& Err() const { return err_; }
+
+private:
+  static void Drain(int fd, std::string& into) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) into.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  pid_t pid_ = -1;
+  std::thread outReader_, errReader_;
+  std::string out_, err_;
+};
+
+// Waits until a program holds the port (its lock is taken), then a little
+// more for it to finish setting up and flushing.
+bool WaitUntilOpened(const std::string& path) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    bool held = fd < 0;  // refused: opened exclusively by someone else
+    if (fd >= 0) {
+      held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+      close(fd);
+    }
+    if (held) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+ByteVec Frame(const std::string& text) {
+  mkp::TPacketHolder p;
+  EXPECT_TRUE(mkp::TextToPacket(text, *p));
+  ByteVec frame(mkp::FrameBufferSize);
+  int len = 0;
+  EXPECT_TRUE(mkp::BuildFrame(*p, frame.data(), len));
+  frame.resize(static_cast<std::size_t>(len));
+  return frame;
+}
+
+const std::string Request = "0A0B0C.010203.06.01.0100 - 05 ";
+const std::string Answer = "010203.0A0B0C.07.01.0100 - 2A ";
+
+TEST(PortCommandsTest, SendPutsTheFrameOnTheLineAndReceivesTheAnswer) {
+  mkptest::TPtyPair pty;
+  {
+    TToolProcess tool({"send", "--port", pty.Path(), Request});
+    EXPECT_EQ(tool.Wait(), 0) << tool.Err();
+    EXPECT_EQ(pty.Read(64, 1000), Frame(Request));
+    EXPECT_EQ(tool.Out().substr(0, tool.Out().find('\n') + 1), "terminal\t-> " + Request + "\n");
+    EXPECT_NE(tool.Out().find("\ndecode\t-> 010203>>0A0B0C"), std::string::npos) << tool.Out();
+  }
+  {
+    TToolProcess tool({"send", "--port", pty.Path(), "--write-interval", "2", "--receive", Request});
+    EXPECT_EQ(pty.Read(19, 5000), Frame(Request));
+    pty.Write(Frame(Answer));
+    EXPECT_EQ(tool.Wait(), 0) << tool.Err();
+    EXPECT_NE(tool.Out().find("terminal\t<- " + Answer + "\ndecode\t<- 0A0B0C>>010203"), std::string::npos)
+        << tool.Out();
+  }
+  {
+    // Nothing comes back: the receive fails silently, status 1.
+    TToolProcess tool({"send", "--port", pty.Path(), "--receive", Request});
+    EXPECT_EQ(tool.Wait(), 1);
+    EXPECT_EQ(tool.Out().find("<-"), std::string::npos) << tool.Out();
+  }
+}
+
+TEST(PortCommandsTest, SendRefusesBadTextAndBadPorts) {
+  mkptest::TPtyPair pty;
+  TToolProcess bad({"send", "--port", pty.Path(), "0A0B0C.01"});
+  EXPECT_EQ(bad.Wait(), 1);
+  EXPECT_FALSE(bad.Err().empty());
+  TToolProcess missing({"send", "--port", "/dev/mkpt-no-such-port", Request});
+  EXPECT_EQ(missing.Wait(), 2);
+  EXPECT_EQ(missing.Err().substr(0, 23), "Invalid port settings!\n");
+  EXPECT_GT(missing.Err().size(), 23u);  // the reason follows
+  TToolProcess oneAndAHalf({"send", "--port", pty.Path(), "--stop", "1.5", Request});
+  EXPECT_EQ(oneAndAHalf.Wait(), 2);
+  TToolProcess noPort({"send", Request});
+  EXPECT_EQ(noPort.Wait(), 2);
+  EXPECT_TRUE(pty.ReadAvailable().empty());
+}
+
+TEST(PortCommandsTest, SettingsFileGivesThePortAndLaterOptionsOverride) {
+  mkptest::TPtyPair pty;
+  const std::string ini = "/tmp/mkpt_port_options_" + std::to_string(getpid()) + ".ini";
+  {
+    FILE* f = fopen(ini.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fprintf(f, "PortNumber=%s\r\nTransferRate=19200\r\nStopBits=1.5\r\nParity=Odd\r\n", pty.Path().c_str());
+    fclose(f);
+  }
+  TToolProcess refused({"send", "--settings", ini, Request});  // 1.5 stop bits from the file
+  EXPECT_EQ(refused.Wait(), 2);
+  TToolProcess sent({"send", "--settings", ini, "--stop", "2", Request});
+  EXPECT_EQ(sent.Wait(), 0) << sent.Err();
+  EXPECT_EQ(pty.Read(64, 1000), Frame(Request));
+  TToolProcess missing({"send", "--settings", ini + ".missing", Request});
+  EXPECT_EQ(missing.Wait(), 2);
+  unlink(ini.c_str());
+}
+
+TEST(PortCommandsTest, ListenLogsFramesAndBadBytesUntilTheCount) {
+  mkptest::TPtyPair pty;
+  TToolProcess tool({"listen", "--port", pty.Path(), "--count", "2", "--baud", "19200", "--parity", "even"});
+  ASSERT_TRUE(WaitUntilOpened(pty.Path()));
+  ByteVec noisy = Frame(Answer);
+  noisy.push_back(0x99);
+  pty.Write(noisy);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pty.Write(Frame(Answer));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pty.Write(Frame(Request));
+  EXPECT_EQ(tool.Wait(), 0) << tool.Err();
+  const std::string expected =
+      "terminal\t<- Missing format : 01 02 03 0A 0B 0C 07 01 01 00 ";
+  EXPECT_EQ(tool.Out().substr(0, expected.size()), expected) << tool.Out();
+  EXPECT_NE(tool.Out().find(" 2A 2A 00 00 00 99 \ndecode\t<- Missing format\nterminal\t<- " + Answer + "\n"),
+            std::string::npos)
+      << tool.Out();
+  EXPECT_NE(tool.Out().find("terminal\t<- " + Request + "\ndecode\t<- 010203>>0A0B0C"), std::string::npos);
+}
+
+TEST(PortCommandsTest, ListenStopsOnTimeOrSignalAndLogsNothingForSilence) {
+  mkptest::TPtyPair pty;
+  auto t0 = std::chrono::steady_clock::now();
+  TToolProcess timed({"listen", "--port", pty.Path(), "--seconds", "0.5"});
+  EXPECT_EQ(timed.Wait(), 0) << timed.Err();
+  EXPECT_EQ(timed.Out(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
+
+  TToolProcess stopped({"listen", "--port", pty.Path()});
+  ASSERT_TRUE(WaitUntilOpened(pty.Path()));
+  stopped.Signal(SIGTERM);
+  EXPECT_EQ(stopped.Wait(), 0);
+  EXPECT_EQ(stopped.Out(), "");
+}
+
+}  // namespace

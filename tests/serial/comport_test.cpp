@@ -1,0 +1,314 @@
+#include "serial/comport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "serial/pty_pair.h"
+
+namespace {
+
+using mkp::TCOMPortChannel;
+using mkptest::TPtyPair;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+long long MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+bool OpenPty(TCOMPortChannel& ch, const TPtyPair& pty, int readInterval = 1, int writeInterval = 0) {
+  return ch.OpenPort(pty.Path(), "9600", "1", "none", readInterval, writeInterval);
+}
+
+Bytes ReadChannel(TCOMPortChannel& ch, std::size_t maximum) {
+  Bytes buf(maximum);
+  std::size_t n = 0;
+  EXPECT_TRUE(ch.ReadBytes(buf.data(), maximum, n));
+  buf.resize(n);
+  return buf;
+}
+
+TEST(PortNameTest, ComNamesMapToTtySAndPathsStayAsWritten) {
+  EXPECT_EQ(mkp::PortDevicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(mkp::PortDevicePath("com12"), "/dev/ttyS11");
+  EXPECT_EQ(mkp::PortDevicePath("/dev/serial/by-id/usb-Ab_Cd"), "/dev/serial/by-id/usb-Ab_Cd");
+  EXPECT_EQ(mkp::PortDevicePath("COM0"), "");
+  EXPECT_EQ(mkp::PortDevicePath("COMX"), "");
+  EXPECT_EQ(mkp::PortDevicePath("ttyUSB0"), "");
+  auto list = mkp::SerialPortList();
+  ASSERT_GE(list.size(), 256u);
+  EXPECT_EQ(list[0], "COM1");
+  EXPECT_EQ(list[255], "COM256");
+}
+
+TEST(ComPortTest, FreshChannelIsClosedAndRefusesIo) {
+  TCOMPortChannel ch;
+  EXPECT_EQ(ch.State(), mkp::psInvalid);
+  EXPECT_EQ(ch.ReadInterval(), 1);
+  EXPECT_EQ(ch.WriteInterval(), 0);
+  std::uint8_t b[4] = {1, 2, 3, 4};
+  std::size_t n = 4;
+  EXPECT_FALSE(ch.ReadBytes(b, 4, n));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ch.State(), mkp::psInvalid);  // a refused read leaves the state
+  n = 4;
+  EXPECT_FALSE(ch.WriteBytes(b, n));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ch.State(), mkp::psFailed);
+  EXPECT_STREQ(mkp::PortStateText(mkp::psFailed), "Last operation FAILED!");
+}
+
+TEST(ComPortTest, MissingDeviceAndUnknownNameFailToOpen) {
+  TCOMPortChannel ch;
+  EXPECT_FALSE(ch.OpenPort("/dev/mkpt-no-such-port", "9600", "1", "none", 1, 0));
+  EXPECT_EQ(ch.State(), mkp::psInvalid);
+  EXPECT_NE(ch.LastError().find("/dev/mkpt-no-such-port"), std::string::npos);
+  EXPECT_FALSE(ch.OpenPort("COM250", "9600", "1", "none", 1, 0));
+  EXPECT_FALSE(ch.OpenPort("PORT", "9600", "1", "none", 1, 0));
+  EXPECT_EQ(ch.State(), mkp::psInvalid);
+  // A file that is not a tty.
+  EXPECT_FALSE(ch.OpenPort("/dev/null", "9600", "1", "none", 1, 0));
+}
+
+TEST(ComPortTest, PtyOpensWithEveryParityAndStopBitsButNotOneAndAHalf) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  for (const char* parity : {"none", "Odd", "EVEN", "mark", "Space", "x"})
+    for (const char* stop : {"1", "2"})
+      EXPECT_TRUE(ch.OpenPort(pty.Path(), "9600", stop, parity, 1, 0)) << parity << " " << stop << ": "
+                                                                      << ch.LastError();
+  EXPECT_EQ(ch.Parity(), "X");
+  EXPECT_FALSE(ch.OpenPort(pty.Path(), "9600", "1.5", "none", 1, 0));
+  EXPECT_EQ(ch.State(), mkp::psInvalid);
+  EXPECT_FALSE(ch.LastError().empty());
+  // Speeds off the fixed table go through the kernel's free speed setting.
+  for (const char* speed : {"75", "7200", "14400", " 115200 ", "250000"})
+    EXPECT_TRUE(ch.OpenPort(pty.Path(), speed, "1", "none", 1, 0)) << speed << ": " << ch.LastError();
+  EXPECT_EQ(ch.Speed(), "250000");
+  for (const char* speed : {"abc", "", "96OO", "0", "-9600"}) {
+    EXPECT_FALSE(ch.OpenPort(pty.Path(), speed, "1", "none", 1, 0)) << speed;
+    EXPECT_EQ(ch.State(), mkp::psInvalid);
+  }
+}
+
+TEST(ComPortTest, SecondOpenOfTheSamePortIsRefusedUntilTheFirstCloses) {
+  TPtyPair pty;
+  TCOMPortChannel first, second;
+  ASSERT_TRUE(OpenPty(first, pty));
+  EXPECT_FALSE(OpenPty(second, pty));
+  EXPECT_NE(second.LastError().find("in use"), std::string::npos) << second.LastError();
+  first.ClosePort();
+  EXPECT_EQ(first.State(), mkp::psInvalid);
+  EXPECT_TRUE(OpenPty(second, pty)) << second.LastError();
+  // Reopening by the same channel is fine: OpenPort closes first.
+  EXPECT_TRUE(OpenPty(second, pty));
+}
+
+TEST(ComPortTest, OpenDiscardsWhatWasWaiting) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  pty.Write({1, 2, 3});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(OpenPty(ch, pty));
+  EXPECT_TRUE(ReadChannel(ch, 16).empty());
+}
+
+TEST(ComPortTest, ReadWithNothingReturnsEmptyAfterTheTotalTimeout) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  auto t0 = Clock::now();
+  EXPECT_TRUE(ReadChannel(ch, 100).empty());
+  auto ms = MsSince(t0);
+  EXPECT_GE(ms, 100);  // 2 + 100 ms
+  EXPECT_LT(ms, 1000);
+}
+
+TEST(ComPortTest, ReadEndsWhenTheMaximumArrivedOrTheLineFallsSilent) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty, 20));
+  pty.Write({1, 2, 3, 4, 5, 6});
+  EXPECT_EQ(ReadChannel(ch, 4), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(ReadChannel(ch, 4), (Bytes{5, 6}));
+
+  // A gap longer than the byte-to-byte time-out splits the bytes into two reads.
+  std::thread peer([&] {
+    pty.Write({0x10, 0x11, 0x12});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pty.Write({0x13, 0x14});
+  });
+  auto t0 = Clock::now();
+  EXPECT_EQ(ReadChannel(ch, 2066), (Bytes{0x10, 0x11, 0x12}));
+  EXPECT_LT(MsSince(t0), 190);
+  EXPECT_EQ(ReadChannel(ch, 2066), (Bytes{0x13, 0x14}));
+  peer.join();
+}
+
+TEST(ComPortTest, GapsShorterThanTheIntervalKeepOneRead) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty, 99));
+  std::thread peer([&] {
+    for (std::uint8_t b = 1; b <= 4; ++b) {
+      pty.Write({b});
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+  });
+  EXPECT_EQ(ReadChannel(ch, 2066), (Bytes{1, 2, 3, 4}));
+  peer.join();
+}
+
+TEST(ComPortTest, DirectWriteReachesTheLineWhole) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  Bytes data(2066);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  std::size_t n = data.size();
+  EXPECT_TRUE(ch.WriteBytes(data.data(), n));
+  EXPECT_EQ(n, data.size());
+  EXPECT_EQ(ch.State(), mkp::psOk);
+  EXPECT_EQ(pty.Read(data.size(), 2000), data);
+}
+
+TEST(ComPortTest, NullBufferFailsAndAFailedWriteBlocksReadsUntilReopened) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  std::size_t n = 3;
+  EXPECT_FALSE(ch.WriteBytes(nullptr, n));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ch.State(), mkp::psFailed);
+  pty.Write({9});
+  std::uint8_t buf[8];
+  EXPECT_FALSE(ch.ReadBytes(buf, 8, n));
+  EXPECT_EQ(n, 0u);
+  ASSERT_TRUE(OpenPty(ch, pty));
+  EXPECT_EQ(ch.State(), mkp::psOk);
+}
+
+TEST(ComPortTest, VanishingPeerFailsWritesAndReadsWithoutHanging) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  pty.Write({7, 8});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  pty.CloseMaster();
+  auto t0 = Clock::now();
+  std::uint8_t buf[16];
+  std::size_t n = 0;
+  // What arrived before the hang-up may still be handed over; then reads fail.
+  bool first = ch.ReadBytes(buf, 16, n);
+  if (first && n > 0) first = ch.ReadBytes(buf, 16, n);
+  EXPECT_FALSE(first);
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(ch.PortLost());
+  std::uint8_t out[3] = {1, 2, 3};
+  n = 3;
+  EXPECT_FALSE(ch.WriteBytes(out, n));
+  EXPECT_EQ(ch.State(), mkp::psFailed);
+  EXPECT_LT(MsSince(t0), 3000);
+}
+
+TEST(ComPortThreadTest, PacedWriteReturnsAtOnceAndSendsInOrder) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty, 1, 60));
+  const Bytes data{0xA1, 0xA2, 0xA3, 0xA4};
+  std::size_t n = data.size();
+  auto t0 = Clock::now();
+  EXPECT_TRUE(ch.WriteBytes(data.data(), n));
+  EXPECT_LT(MsSince(t0), 50);
+  EXPECT_EQ(n, data.size());
+  EXPECT_TRUE(ch.PacedWriteActive());
+
+  std::vector<long long> arrivals;
+  Bytes got;
+  while (got.size() < data.size()) {
+    Bytes b = pty.Read(1, 2000);
+    if (b.empty()) break;
+    got.insert(got.end(), b.begin(), b.end());
+    arrivals.push_back(MsSince(t0));
+  }
+  EXPECT_EQ(got, data);
+  ASSERT_EQ(arrivals.size(), 4u);
+  EXPECT_GE(arrivals[0], 50);                // the first tick comes one interval later
+  EXPECT_GE(arrivals[3] - arrivals[0], 150);  // three more intervals of 60 ms
+  EXPECT_TRUE(ch.WaitPacedWrite(std::chrono::milliseconds(1000)));
+  EXPECT_FALSE(ch.PacedWriteActive());
+  EXPECT_EQ(ch.State(), mkp::psOk);
+}
+
+TEST(ComPortThreadTest, PacedWritesAppendAndOversizeIsRefused) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty, 1, 2));
+  Bytes a{1, 2, 3, 4, 5}, b{6, 7, 8};
+  std::size_t n = a.size();
+  ASSERT_TRUE(ch.WriteBytes(a.data(), n));
+  n = b.size();
+  ASSERT_TRUE(ch.WriteBytes(b.data(), n));
+  EXPECT_EQ(pty.Read(8, 3000), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+
+  Bytes big(TCOMPortChannel::PacedCopySize + 1, 0x55);
+  n = big.size();
+  EXPECT_FALSE(ch.WriteBytes(big.data(), n));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ch.State(), mkp::psOk);  // refused, the port is fine
+  EXPECT_FALSE(ch.PacedWriteActive());
+}
+
+TEST(ComPortThreadTest, ClosingStopsPacingAndAVanishedPeerFailsIt) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty, 1, 10));
+  Bytes data(200, 0x42);
+  std::size_t n = data.size();
+  ASSERT_TRUE(ch.WriteBytes(data.data(), n));
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  auto t0 = Clock::now();
+  ch.ClosePort();
+  EXPECT_LT(MsSince(t0), 500);
+  EXPECT_EQ(ch.State(), mkp::psInvalid);
+  Bytes sent = pty.Read(200, 100);
+  EXPECT_LT(sent.size(), 200u);
+  EXPECT_TRUE(pty.Read(200, 100).empty());  // nothing more after the close
+
+  ASSERT_TRUE(OpenPty(ch, pty, 1, 5));
+  n = data.size();
+  ASSERT_TRUE(ch.WriteBytes(data.data(), n));
+  pty.CloseMaster();
+  EXPECT_TRUE(ch.WaitPacedWrite(std::chrono::milliseconds(3000)));
+  EXPECT_EQ(ch.State(), mkp::psFailed);
+}
+
+TEST(ComPortThreadTest, ReadsOnOneThreadWhilePacedBytesGoOut) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty, 5, 3));
+  std::atomic<std::size_t> received{0};
+  std::thread reader([&] {
+    auto end = Clock::now() + std::chrono::milliseconds(3000);
+    std::uint8_t buf[64];
+    while (received < 20 && Clock::now() < end) {
+      std::size_t n = 0;
+      if (ch.ReadBytes(buf, sizeof buf, n)) received += n;
+    }
+  });
+  Bytes out(20, 0x33);
+  std::size_t n = out.size();
+  ASSERT_TRUE(ch.WriteBytes(out.data(), n));
+  Bytes in(20, 0x44);
+  pty.Write(in);
+  EXPECT_EQ(pty.Read(20, 3000), out);
+  reader.join();
+  EXPECT_EQ(received.load(), 20u);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// A pseudo-terminal pair for tests: the program under test opens the slave
+// side by its path, the test drives the master side.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace mkptest {
+
+class TPtyPair {
+public:
+  TPtyPair() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+      throw std::runtime_error("no pseudo-terminal");
+    char name[128];
+    if (ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("ptsname");
+    path_ = name;
+    // Kept open so the pty lives on when the program closes its side.
+    keeper_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (keeper_ < 0) throw std::runtime_error("cannot open " + path_);
+  }
+  ~TPtyPair() {
+    CloseMaster();
+    if (keeper_ >= 0) ::close(keeper_);
+  }
+  TPtyPair(const TPtyPair&) = delete;
+  TPtyPair& operator=(const TPtyPair&) = delete;
+
+  const std::string& Path() const { return path_; }
+  int MasterFd() const { return master_; }
+
+  void Write(const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t r = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (r <= 0) throw std::runtime_error("master write failed");
+      done += static_cast<std::size_t>(r);
+    }
+  }
+
+  // Reads what arrives until `count` bytes are in or `timeoutMs` passes.
+  std::vector<std::uint8_t> Read(std::size_t count, int timeoutMs) {
+    std::vector<std::uint8_t> out;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < count) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() < 0) left = std::chrono::milliseconds(0);
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      std::uint8_t buf[4096];
+      ssize_t r = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
+      if (r <= 0) break;
+      out.insert(out.end(), buf, buf + r);
+    }
+    return out;
+  }
+
+  // Bytes waiting on the master side now, without waiting.
+  std::vector<std::uint8_t> ReadAvailable() { return Read(1 << 20, 0); }
+
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+private:
+  int master_ = -1;
+  int keeper_ = -1;
+  std::string path_;
+};
+
+}  // namespace mkptest
