@@ -96,31 +96,6 @@ int AlignWidth(int base, bool hex) {
   }
 }
 
-// A decimal integer as the table files and text bounds write it: optional
-// sign, then digits only, within 32 bits.
-std::optional<long> ParseDecimal(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  std::size_t i = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  if (i >= text.size()) return std::nullopt;
-  std::int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value < std::numeric_limits<std::int32_t>::min() ||
-      value > std::numeric_limits<std::int32_t>::max())
-    return std::nullopt;
-  return static_cast<long>(value);
-}
-
 }  // namespace
 
 // The remaining data text of a running description, read from a moving
@@ -423,7 +398,7 @@ void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
                   data.Pos, at == std::string_view::npos ? std::string_view::npos : at - data.Pos);
               data.Pos = at == std::string_view::npos ? data.Text.size() : at + 2;
               data.SkipBlanks();
-              auto value = ParseDecimal(Trim(text));
+              auto value = DecimalToInt(Trim(text));
               if (!value) throw TBadBounds{};
               return *value;
             };
@@ -617,7 +592,7 @@ bool TMKPParser::LoadTable(const std::string& path) {
       std::string key = item.substr(0, eq);
       std::string value = item.substr(eq + 1);
 
-      auto number = [&]() -> std::optional<long> { return ParseDecimal(value); };
+      auto number = [&]() -> std::optional<long> { return DecimalToInt(value); };
       if (key == "COMMAND") {
         auto v = number();
         if (!v) return false;

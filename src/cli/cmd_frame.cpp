@@ -128,8 +128,7 @@ const TCommandRegistrar parseCommand({
           std::memcpy(frame, bytes->data(), bytes->size());
           mkp::TPacketHolder packet;
           if (!mkp::ParseFrame(frame, *packet)) throw TCaseError{"Missing format"};
-          const std::size_t expected = packet->DataLen == 0 ? 14 : packet->DataLen + 18;
-          if (bytes->size() != expected) throw TCaseError{"Missing format"};
+          if (bytes->size() != static_cast<std::size_t>(mkp::FrameLength(*packet))) throw TCaseError{"Missing format"};
           return mkp::PacketToText(*packet);
         });
       });

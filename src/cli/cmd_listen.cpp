@@ -20,11 +20,7 @@ int RunListen(const std::vector<std::string>& arguments) {
   std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  std::string error;
-  if (!ExtractAnalysisOptions(args, analysis, error) || !ExtractPortOptions(args, port, error)) {
-    std::cerr << "mkptool listen: " << error << "\n";
-    return 2;
-  }
+  if (!ExtractPortCommandOptions("listen", args, analysis, port)) return 2;
   long long count = 0;  // 0: no limit
   double seconds = 0;   // 0: no limit
   for (std::size_t i = 0; i < args.size(); ++i) {

@@ -50,12 +50,9 @@ int RunPoll(const std::vector<std::string>& arguments) {
   std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  std::string error;
-  if (!ExtractAnalysisOptions(args, analysis, error) || !ExtractPortOptions(args, port, error)) {
-    std::cerr << "mkptool poll: " << error << "\n";
-    return 2;
-  }
+  if (!ExtractPortCommandOptions("poll", args, analysis, port)) return 2;
   TRegistersOptions options;
+  std::string error;
   if (!ExtractRegistersOptions(args, options, /*allowCycles=*/true, error)) {
     std::cerr << "mkptool poll: " << error << "\n";
     return 2;

@@ -18,11 +18,7 @@ int RunSend(const std::vector<std::string>& arguments) {
   std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  std::string error;
-  if (!ExtractAnalysisOptions(args, analysis, error) || !ExtractPortOptions(args, port, error)) {
-    std::cerr << "mkptool send: " << error << "\n";
-    return 2;
-  }
+  if (!ExtractPortCommandOptions("send", args, analysis, port)) return 2;
   bool receive = false;
   std::string text;
   for (const auto& a : args) {

@@ -45,11 +45,7 @@ int RunSlave(const std::vector<std::string>& arguments) {
   std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  std::string error;
-  if (!ExtractAnalysisOptions(args, analysis, error) || !ExtractPortOptions(args, port, error)) {
-    std::cerr << "mkptool slave: " << error << "\n";
-    return 2;
-  }
+  if (!ExtractPortCommandOptions("slave", args, analysis, port)) return 2;
   bool reload = false;
   std::vector<std::string> files;
   for (const auto& a : args) {

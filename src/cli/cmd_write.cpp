@@ -26,9 +26,9 @@ int RunWrite(const std::vector<std::string>& arguments) {
   TAnalysisOptions analysis;
   TPortOptions port;
   TRegistersOptions options;
+  if (!ExtractPortCommandOptions("write", args, analysis, port)) return 2;
   std::string error;
-  if (!ExtractAnalysisOptions(args, analysis, error) || !ExtractPortOptions(args, port, error) ||
-      !ExtractRegistersOptions(args, options, /*allowCycles=*/false, error)) {
+  if (!ExtractRegistersOptions(args, options, /*allowCycles=*/false, error)) {
     std::cerr << "mkptool write: " << error << "\n";
     return 2;
   }

@@ -137,4 +137,12 @@ bool TPortSession::Open(const TPortOptions& options) {
   return false;
 }
 
+bool ExtractPortCommandOptions(const std::string& command, std::vector<std::string>& args,
+                               TAnalysisOptions& analysis, TPortOptions& port) {
+  std::string error;
+  if (ExtractAnalysisOptions(args, analysis, error) && ExtractPortOptions(args, port, error)) return true;
+  std::cerr << "mkptool " << command << ": " << error << "\n";
+  return false;
+}
+
 }  // namespace mkptool

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/parser.h"
+#include "analysis_options.h"
 #include "pane_printer.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
@@ -30,6 +31,12 @@ struct TPortOptions {
 // with a message in error for a bad or missing value, or when no port was
 // given at all.
 bool ExtractPortOptions(std::vector<std::string>& args, TPortOptions& options, std::string& error);
+
+// The options every port command takes: the analysis switches, then the port
+// options, both removed from args. On a bad option prints "mkptool COMMAND: "
+// and the reason to standard error and returns false (exit status 2).
+bool ExtractPortCommandOptions(const std::string& command, std::vector<std::string>& args,
+                               TAnalysisOptions& analysis, TPortOptions& port);
 
 // The option lines for a command's --help text.
 extern const char* const PortOptionsHelp;

@@ -86,12 +86,11 @@ bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength)
   frame[8] = static_cast<std::uint8_t>(packet.DataLen & 0xFF);
   frame[9] = static_cast<std::uint8_t>((packet.DataLen >> 8) & 0xFF);
   PutLE32(frame + 10, ComputeChecksum(frame, FrameBufferSize, 0, 10));
-  frameLength = 14;
   if (packet.DataLen != 0) {
     std::memcpy(frame + 14, packet.Data.get(), static_cast<std::size_t>(packet.DataLen));
     PutLE32(frame + 14 + packet.DataLen, ComputeChecksum(frame, FrameBufferSize, 14, packet.DataLen));
-    frameLength = packet.DataLen + 18;
   }
+  frameLength = FrameLength(packet);
   return true;
 }
 

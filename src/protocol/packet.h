@@ -71,6 +71,11 @@ std::uint32_t ComputeChecksum(const std::uint8_t* buffer, long bufferLength, lon
 // buffer, or when the packet's data length lies outside 0..MaxDataLen (or it
 // has data but no data block).
 bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength);
+// The length of the frame that a packet's header announces: 14 bytes without
+// data, the data length + 18 with it.
+inline int FrameLength(const TMKPPacket& packet) {
+  return packet.DataLen == 0 ? 14 : packet.DataLen + 18;
+}
 // Reads a frame buffer of FrameBufferSize bytes; false on a checksum mismatch
 // or a data length above MaxDataLen (header fields may already be copied
 // after a data checksum failure).

@@ -67,6 +67,20 @@ void TMKProtocolTransport::AppendLogLine(const std::string& fileName, const std:
   }
 }
 
+void TMKProtocolTransport::LogPacket(const TMKPPacket& packet, bool sent, bool decode) {
+  const std::string prefix = sent ? "-> " : "<- ";
+  const std::string text = PacketToText(packet);
+  const std::string terminalLine = prefix + text;
+  AddTerminalLine(terminalLine);
+  AppendLogLine(TerminalAutosaveFile, terminalLine);
+  if (!decode) return;
+  std::string description;
+  if (parser_ != nullptr) description = sent ? parser_->DescribeMaster(text) : parser_->DescribeSlave(text);
+  const std::string decodeLine = prefix + description;
+  AddDecodeLine(decodeLine);
+  AppendLogLine(DecodeAutosaveFile, decodeLine);
+}
+
 bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
   std::lock_guard lk(lock_);
   std::vector<std::uint8_t> frame(FrameBufferSize);
@@ -85,15 +99,7 @@ bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
     if (decode) AddDecodeLine("-> Transmit error!");
     return false;
   }
-  const std::string text = PacketToText(packet);
-  const std::string terminalLine = "-> " + text;
-  AddTerminalLine(terminalLine);
-  AppendLogLine(TerminalAutosaveFile, terminalLine);
-  if (decode) {
-    const std::string decodeLine = "-> " + (parser_ != nullptr ? parser_->DescribeMaster(text) : std::string());
-    AddDecodeLine(decodeLine);
-    AppendLogLine(DecodeAutosaveFile, decodeLine);
-  }
+  LogPacket(packet, /*sent=*/true, decode);
   return true;
 }
 
@@ -111,8 +117,7 @@ bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet) {
     if (received == 0 || !ParseFrame(frame.data(), packet)) throw EMKProtocolFailure();
     // The bytes of this one read are the frame: leading noise, a truncated
     // frame, two frames or trailing bytes all fail here.
-    const std::size_t expected = packet.DataLen == 0 ? 14 : static_cast<std::size_t>(packet.DataLen) + 18;
-    if (received != expected) throw EMKProtocolFailure();
+    if (received != static_cast<std::size_t>(FrameLength(packet))) throw EMKProtocolFailure();
     ok = true;
   } catch (const EMKProtocolFailure&) {
   }
@@ -125,15 +130,7 @@ bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet) {
     }
     return false;
   }
-  const std::string text = PacketToText(packet);
-  const std::string terminalLine = "<- " + text;
-  AddTerminalLine(terminalLine);
-  AppendLogLine(TerminalAutosaveFile, terminalLine);
-  if (decode) {
-    const std::string decodeLine = "<- " + (parser_ != nullptr ? parser_->DescribeSlave(text) : std::string());
-    AddDecodeLine(decodeLine);
-    AppendLogLine(DecodeAutosaveFile, decodeLine);
-  }
+  LogPacket(packet, /*sent=*/false, decode);
   return true;
 }
 

@@ -85,6 +85,8 @@ public:
   std::atomic<bool> Autosave{false};
 
 private:
+  // The terminal and decode lines (and autosave lines) of a packet moved.
+  void LogPacket(const TMKPPacket& packet, bool sent, bool decode);
   TCOMPortChannel* channel_ = nullptr;
   TLogPane* terminalBox_ = nullptr;
   TLogPane* decodeBox_ = nullptr;

@@ -18,25 +18,13 @@
 #include <system_error>
 
 #include "serial/custom_speed.h"
+#include "text/hextext.h"
 
 namespace mkp {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
-
-std::string TrimBlanks(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-  return text.substr(b, e - b);
-}
-
-std::string Upper(std::string text) {
-  for (auto& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
 
 std::string ErrnoText(int err) { return std::generic_category().message(err); }
 
@@ -156,7 +144,7 @@ std::vector<std::string> SerialPortList() {
 
 std::string PortDevicePath(const std::string& portName) {
   if (portName.find('/') != std::string::npos) return portName;
-  std::string name = Upper(TrimBlanks(portName));
+  std::string name = UpperCase(Trim(portName));
   if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0) return {};
   unsigned n = 0;
   auto [p, ec] = std::from_chars(name.data() + 3, name.data() + name.size(), n);
@@ -241,7 +229,7 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
   ioctl(guard.fd, TIOCEXCL);  // refuse further opens by others (root is not refused: flock covers it)
 
   // Speed: a positive decimal number.
-  const std::string speedTrim = TrimBlanks(speedText);
+  const std::string speedTrim = Trim(speedText);
   unsigned speed = 0;
   {
     auto [p, ec] = std::from_chars(speedTrim.data(), speedTrim.data() + speedTrim.size(), speed);
@@ -261,7 +249,7 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
 
-  const std::string parity = Upper(TrimBlanks(parityText));
+  const std::string parity = UpperCase(Trim(parityText));
   const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
   if (parity == "NONE") {
     t.c_cflag &= ~parityBits;
@@ -275,7 +263,7 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
     t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | CMSPAR;
   }
 
-  const std::string stopBits = Upper(TrimBlanks(stopBitsText));
+  const std::string stopBits = UpperCase(Trim(stopBitsText));
   if (stopBits == "1") {
     t.c_cflag &= ~CSTOPB;
   } else if (stopBits == "2") {
@@ -317,8 +305,8 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
   baud_ = speed;
   {
     std::lock_guard lk(infoLock_);
-    portName_ = path == portName ? portName : Upper(TrimBlanks(portName));
-    speed_ = Upper(speedTrim);
+    portName_ = path == portName ? portName : UpperCase(Trim(portName));
+    speed_ = UpperCase(speedTrim);
     stopBits_ = stopBits;
     parity_ = parity;
     devicePath_ = path;

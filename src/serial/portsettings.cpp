@@ -7,37 +7,13 @@
 #include <sstream>
 
 #include "serial/comport.h"
+#include "text/hextext.h"
 
 namespace mkp {
 
 namespace {
 
-std::string TrimText(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-  return text.substr(b, e - b);
-}
-
-std::string UpperText(std::string text) {
-  for (auto& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
 bool IsPath(const std::string& text) { return text.find('/') != std::string::npos; }
-
-// A decimal integer with an optional sign, nothing else.
-bool ParseDecimal(const std::string& text, int& value) {
-  const char* b = text.data();
-  const char* e = b + text.size();
-  if (b != e && *b == '+') {
-    ++b;
-    if (b == e || *b < '0' || *b > '9') return false;
-  }
-  auto [p, ec] = std::from_chars(b, e, value);
-  return ec == std::errc() && p == e;
-}
 
 std::string DigitsOnly(const std::string& text) {
   std::string out;
@@ -77,20 +53,18 @@ void TPortSettings::ResetToDefaults() {
 }
 
 std::string TPortSettings::GetPortName() const {
-  std::string item = TrimText(ItemAt(ports_, port_));
-  return IsPath(item) ? item : UpperText(item);
+  std::string item = Trim(ItemAt(ports_, port_));
+  return IsPath(item) ? item : UpperCase(item);
 }
-std::string TPortSettings::GetSpeed() const { return UpperText(TrimText(ItemAt(speeds_, speed_))); }
-std::string TPortSettings::GetParity() const { return UpperText(TrimText(ItemAt(parities_, parity_))); }
-std::string TPortSettings::GetStopBits() const { return UpperText(TrimText(ItemAt(stopBits_, stopBit_))); }
+std::string TPortSettings::GetSpeed() const { return UpperCase(Trim(ItemAt(speeds_, speed_))); }
+std::string TPortSettings::GetParity() const { return UpperCase(Trim(ItemAt(parities_, parity_))); }
+std::string TPortSettings::GetStopBits() const { return UpperCase(Trim(ItemAt(stopBits_, stopBit_))); }
 
 int TPortSettings::GetReadInterval() const {
-  int v = 0;
-  return ParseDecimal(TrimText(readText_), v) ? v : 0;
+  return DecimalToInt(Trim(readText_)).value_or(0);
 }
 int TPortSettings::GetWriteInterval() const {
-  int v = 0;
-  return ParseDecimal(TrimText(writeText_), v) ? v : 0;
+  return DecimalToInt(Trim(writeText_)).value_or(0);
 }
 
 int TPortSettings::IndexOfText(const std::vector<std::string>& list, const std::string& text) {
@@ -99,9 +73,9 @@ int TPortSettings::IndexOfText(const std::vector<std::string>& list, const std::
 }
 
 int TPortSettings::IndexOfTextNoCase(const std::vector<std::string>& list, const std::string& text) {
-  const std::string wanted = UpperText(text);
+  const std::string wanted = UpperCase(text);
   for (std::size_t i = 0; i < list.size(); ++i)
-    if (UpperText(list[i]) == wanted) return static_cast<int>(i);
+    if (UpperCase(list[i]) == wanted) return static_cast<int>(i);
   return -1;
 }
 
@@ -127,17 +101,17 @@ void TPortSettings::SelectPort(const std::string& text) {
     SetIndex(port_, ports_, i, TControl::Port);
     return;
   }
-  int i = IndexOfText(ports_, UpperText(text));
+  int i = IndexOfText(ports_, UpperCase(text));
   if (i >= 0) SetIndex(port_, ports_, i, TControl::Port);
 }
 
 void TPortSettings::SelectSpeed(const std::string& text) {
-  int i = IndexOfText(speeds_, UpperText(text));
+  int i = IndexOfText(speeds_, UpperCase(text));
   if (i >= 0) SetIndex(speed_, speeds_, i, TControl::Speed);
 }
 
 void TPortSettings::SelectStopBits(const std::string& text) {
-  int i = IndexOfText(stopBits_, UpperText(text));
+  int i = IndexOfText(stopBits_, UpperCase(text));
   if (i >= 0) SetIndex(stopBit_, stopBits_, i, TControl::StopBits);
 }
 
@@ -180,11 +154,10 @@ bool TPortSettings::LoadSettings(const std::string& fileName) {
           if (!line.empty() && line.back() == '\r') line.pop_back();
           const auto eq = line.find('=');
           if (eq == std::string::npos) continue;
-          const std::string key = UpperText(line.substr(0, eq));  // blanks kept: "Parity =" is no key
-          const std::string value = TrimText(line.substr(eq + 1));
-          int number = 0;
+          const std::string key = UpperCase(line.substr(0, eq));  // blanks kept: "Parity =" is no key
+          const std::string value = Trim(line.substr(eq + 1));
           if (key == "PORTNUMBER") {
-            SelectPort(IsPath(value) ? value : UpperText(value));
+            SelectPort(IsPath(value) ? value : UpperCase(value));
           } else if (key == "TRANSFERRATE") {
             SelectSpeed(value);
           } else if (key == "STOPBITS") {
@@ -192,13 +165,13 @@ bool TPortSettings::LoadSettings(const std::string& fileName) {
           } else if (key == "PARITY") {
             SelectParity(value);
           } else if (key == "READINTERVALTIMEOUT") {
-            if (ParseDecimal(value, number))
-              SetReadInterval(number);
+            if (const auto number = DecimalToInt(value))
+              SetReadInterval(*number);
             else
               ok = false;
           } else if (key == "WRITEINTERVALTIMEOUT") {
-            if (ParseDecimal(value, number))
-              SetWriteInterval(number);
+            if (const auto number = DecimalToInt(value))
+              SetWriteInterval(*number);
             else
               ok = false;
           }

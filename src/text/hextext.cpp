@@ -624,4 +624,15 @@ std::string PadShortLeft(std::string_view text, std::string_view fill, std::size
   return prefix + out;
 }
 
+std::optional<std::int32_t> DecimalToInt(std::string_view text) {
+  const char* b = text.data();
+  const char* e = b + text.size();
+  if (b != e && *b == '+') ++b;  // from_chars takes "-" only
+  if (b == e || (*b != '-' && (*b < '0' || *b > '9'))) return std::nullopt;
+  std::int32_t value = 0;
+  auto [p, ec] = std::from_chars(b, e, value);
+  if (ec != std::errc() || p != e) return std::nullopt;
+  return value;
+}
+
 }  // namespace mkp

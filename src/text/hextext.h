@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -69,6 +70,10 @@ enum class TFloatFormat { General, Exponent, Fixed, Number };
 // between thousands. Infinities give "INF"/"-INF", NaN "NAN"; a result that
 // shows only zeros carries no "-".
 std::string FloatToStrFDot(double value, TFloatFormat format, int precision, int digits);
+
+// A signed decimal integer: an optional "+" or "-", then digits only, within
+// 32 bits; no blanks. None for anything else.
+std::optional<std::int32_t> DecimalToInt(std::string_view text);
 
 // ---- Cutting and searching text ----------------------------------------------
 // An empty marker or separator never occurs.
