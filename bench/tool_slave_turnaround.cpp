@@ -109,7 +109,7 @@ void RunTable(int rowCount, int requests, int readInterval) {
   Bytes request = Frame(last.Received);
   Bytes answer = Frame(last.Answer);
 
-  mkp::TSlaveAutoRepeater responder;
+  mkp::TWorker<mkp::TSlaveAutoRepeater> responder;
   responder.SetTransport(&transport);
   responder.SetTables(&table);
   responder.Start();

@@ -76,7 +76,7 @@ int RunSlave(const std::vector<std::string>& arguments) {
   if (!session.Open(port)) return 2;
   InstallStopSignals();
 
-  mkp::TSlaveAutoRepeater responder;
+  mkp::TWorker<mkp::TSlaveAutoRepeater> responder;
   responder.SetTransport(&session.Transport);
   responder.SetTables(&table);
   responder.Start();

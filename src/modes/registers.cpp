@@ -71,10 +71,7 @@ void SleepMs(TWaiter& waiter, std::int32_t milliseconds) {
 
 TRegistersAutomat::TRegistersAutomat() = default;
 
-TRegistersAutomat::~TRegistersAutomat() {
-  Shutdown();
-  ReleaseModel();
-}
+TRegistersAutomat::~TRegistersAutomat() { ReleaseModel(); }
 
 void TRegistersAutomat::PrepareModel() {
   ReleaseModel();
@@ -208,13 +205,15 @@ void TRegistersAutomat::Execute() {
     // A stop was requested in the middle of a step.
   } catch (const std::exception& e) {
     // An error no step can handle (an autosave file that cannot be written,
-    // for instance) ends the automaton; say so rather than vanish.
+    // for instance) ends the automaton: the pane says so, and the owner gets
+    // the exception.
     if (Transport != nullptr) {
       try {
         Transport->AddTerminalLine(std::string("Registers automaton stopped: ") + e.what());
       } catch (...) {
       }
     }
+    throw;
   }
 }
 
@@ -334,11 +333,12 @@ void TRegistersAutomat::EmptyLine(TMKPPacket& reply) {
   }
 }
 
-std::unique_ptr<TRegistersAutomat> MakeRegistersAutomat(TMKProtocolTransport& transport,
-                                                        TMKPParser& parser, TRegistersTable& table,
-                                                        const TDeviceModel& model,
-                                                        const std::string& deviceAddress) {
-  auto automat = std::make_unique<TRegistersAutomat>();
+std::unique_ptr<TWorker<TRegistersAutomat>> MakeRegistersAutomat(TMKProtocolTransport& transport,
+                                                                 TMKPParser& parser,
+                                                                 TRegistersTable& table,
+                                                                 const TDeviceModel& model,
+                                                                 const std::string& deviceAddress) {
+  auto automat = std::make_unique<TWorker<TRegistersAutomat>>();
   automat->PrepareModel();
   automat->Transport = &transport;
   automat->Parser = &parser;

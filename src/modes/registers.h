@@ -7,7 +7,8 @@
 // at its end), which the register transmit tests without waiting. Pausing,
 // resuming, stopping and the hand-over between workers are those of
 // TWorkerThread; the automaton holds at a safe point between steps and within
-// its pauses between steps.
+// its pauses between steps. Created as TWorker<TRegistersAutomat>; an error
+// that ends it is written to the terminal pane and handed to the owner.
 //
 // Also here: the two operations of the Registers page that run in the
 // window's thread while the automaton runs, selecting a device and
@@ -144,10 +145,11 @@ private:
 // bound to the transport, analyser and table, given the device model's lists
 // and delays and, when deviceAddress is not empty, that address as its
 // TargetAddress. Not started.
-std::unique_ptr<TRegistersAutomat> MakeRegistersAutomat(TMKProtocolTransport& transport,
-                                                        TMKPParser& parser, TRegistersTable& table,
-                                                        const TDeviceModel& model,
-                                                        const std::string& deviceAddress);
+std::unique_ptr<TWorker<TRegistersAutomat>> MakeRegistersAutomat(TMKProtocolTransport& transport,
+                                                                 TMKPParser& parser,
+                                                                 TRegistersTable& table,
+                                                                 const TDeviceModel& model,
+                                                                 const std::string& deviceAddress);
 
 // ---- Operations of the Registers page --------------------------------------
 

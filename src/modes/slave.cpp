@@ -61,8 +61,6 @@ void TSlaveRowMatcher::Refresh(const TSlaveTableSnapshot& rows) {
   parsed_ = std::move(fresh);
 }
 
-TSlaveAutoRepeater::~TSlaveAutoRepeater() { Shutdown(); }
-
 int TSlaveAutoRepeater::FindRow(const TMKPPacket& packet) const {
   if (!table_) return -1;
   return FindSlaveRow(*table_->Snapshot(), packet);

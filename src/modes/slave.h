@@ -1,6 +1,7 @@
 // TSlaveAutoRepeater: the Slave mode responder. A worker thread receives every
 // packet on the line and, when it equals the received-packet text of a row of
 // the slave table, sends that row's packet to answer, exactly as written.
+// Created as TWorker<TSlaveAutoRepeater> (see worker.h).
 #pragma once
 
 #include <memory>
@@ -43,7 +44,6 @@ public:
   static constexpr int LoopDelayMs = 10;
 
   TSlaveAutoRepeater() = default;
-  ~TSlaveAutoRepeater() override;
 
   // Neither is owned; set both before Start(). A responder without a table
   // answers nothing; one without a transport only idles.

@@ -6,7 +6,7 @@ namespace mkp {
 
 TWorkerThread::~TWorkerThread() { Shutdown(); }
 
-void TWorkerThread::SetOnFinished(std::function<void()> onFinished) {
+void TWorkerThread::SetOnFinished(TFinishHandler onFinished) {
   std::lock_guard lock(mutex_);
   onFinished_ = std::move(onFinished);
 }
@@ -102,27 +102,45 @@ void TWorkerThread::ThreadMain() {
     predecessor->WaitFor();
     predecessor.reset();
   }
+  std::exception_ptr failure;
   try {
     if (SafePoint()) Execute();
   } catch (...) {
-    // A body that lets an exception escape simply ends; the derived loops
-    // catch and report their own errors.
+    failure = std::current_exception();
   }
-  std::function<void()> onFinished;
+  TFinishHandler onFinished;
   {
     std::lock_guard lock(mutex_);
     busy_ = false;
     held_ = false;
+    failure_ = failure;
     onFinished = onFinished_;
     changed_.notify_all();
   }
   finished_.store(true, std::memory_order_release);
   if (onFinished) {
     try {
-      onFinished();
+      onFinished(failure);
     } catch (...) {
+      // The handler is the owner's; an error in it must not end the program.
     }
   }
+}
+
+std::exception_ptr TWorkerThread::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+std::string TWorkerThread::FailureText(const std::exception_ptr& failure) {
+  if (!failure) return {};
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown error";
 }
 
 }  // namespace mkp

@@ -11,8 +11,14 @@
 //     }
 //   }
 //
+// A worker class is always created as TWorker<T> (a TSlaveAutoRepeater is
+// made as TWorker<TSlaveAutoRepeater>): its destructor stops and joins the
+// thread before any member of T goes away, so T's own destructor needs no
+// care. A T on its own is abstract and cannot be created.
+//
 // The owner (the window, or mkptool) keeps the worker in a std::unique_ptr:
 //
+//   auto worker = std::make_unique<TWorker<TSlaveAutoRepeater>>();
 //   worker->SetOnFinished(...);        // optional, before Start
 //   worker->HandOverFrom(std::move(previousWorker));  // optional, before Start
 //   worker->Start();
@@ -36,21 +42,23 @@
 // touches the transport once the new one runs. The new worker owns the old one
 // from then on and frees it after it has ended.
 //
+// Failure. An exception that escapes Execute() ends the worker; it is kept
+// (Failure()) and handed to the finish handler, so the owner can show it.
+//
 // Every request (Terminate, Pause, Resume, WaitFor) is harmless on a worker
 // that was never started or has already ended on its own, and may be repeated.
-//
-// Destruction terminates and joins. A derived class whose Execute() uses its
-// own members must call Shutdown() at the start of its destructor, so that the
-// thread has ended before those members go away.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 
 namespace mkp {
 
@@ -62,9 +70,10 @@ public:
   TWorkerThread& operator=(const TWorkerThread&) = delete;
 
   // Called once in the worker thread when its body has ended (also after a stop
-  // request, and when Execute() let an exception escape). The window marshals
-  // it to its own thread. Set it before Start().
-  void SetOnFinished(std::function<void()> onFinished);
+  // request), with the exception that ended it or null. The window marshals it
+  // to its own thread. Set it before Start().
+  using TFinishHandler = std::function<void(std::exception_ptr failure)>;
+  void SetOnFinished(TFinishHandler onFinished);
 
   // Terminates the given worker and makes this one wait for it to end (in this
   // worker's thread) before its first safe point. Call before Start(). A null
@@ -96,6 +105,11 @@ public:
   // True once the body has ended (or the worker ended before its first safe
   // point). A worker that never started is not finished.
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  // The exception that escaped Execute(), or null; set once Finished().
+  std::exception_ptr Failure() const;
+  // The message of an exception: what() of a standard exception, otherwise
+  // "unknown error"; empty for null.
+  static std::string FailureText(const std::exception_ptr& failure);
 
 protected:
   // The loop. Runs in the worker thread after the first safe point.
@@ -108,10 +122,15 @@ protected:
   // Sleeps for the given time or until a stop is requested; false when stopped.
   bool SleepFor(std::chrono::milliseconds duration);
 
-  // Terminate() and WaitFor(); for the destructors of derived classes.
+  // Terminate() and WaitFor().
   void Shutdown();
 
 private:
+  template <class T>
+  friend class TWorker;
+  // Only TWorker<T> overrides it: a worker class is abstract on its own.
+  virtual void CreatedAsTWorker() = 0;
+
   void ThreadMain();
 
   std::atomic<bool> terminate_{false};
@@ -123,11 +142,24 @@ private:
   bool busy_ = false;
   bool pauseRequested_ = false;
   bool held_ = false;
-  std::function<void()> onFinished_;
+  TFinishHandler onFinished_;
+  std::exception_ptr failure_;
   std::unique_ptr<TWorkerThread> predecessor_;
 
   std::mutex joinMutex_;  // two threads never join at once
   std::thread thread_;
+};
+
+// The worker class T as it is created: the thread ends before T is destroyed.
+template <class T>
+class TWorker final : public T {
+public:
+  template <class... TArgs>
+  explicit TWorker(TArgs&&... args) : T(std::forward<TArgs>(args)...) {}
+  ~TWorker() override { this->Shutdown(); }
+
+private:
+  void CreatedAsTWorker() override {}
 };
 
 // Holds a worker paused for the life of the guard (a null worker is allowed);

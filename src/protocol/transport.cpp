@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "analysis/parser.h"
-#include "serial/comport.h"
+#include "serial/line.h"
 #include "text/hextext.h"
 
 namespace mkp {
@@ -18,38 +18,58 @@ std::string DecodeFileNameFor(const std::string& terminalFile) {
   return terminalFile.substr(0, namePos) + "dcd_" + terminalFile.substr(namePos);
 }
 
-TMKProtocolTransport::TMKProtocolTransport(TCOMPortChannel* channel) : channel_(channel) {}
+bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count) {
+  constexpr std::size_t HeaderSize = 14;
+  if (count < HeaderSize) return true;
+  const std::uint32_t stated = static_cast<std::uint32_t>(bytes[10]) | static_cast<std::uint32_t>(bytes[11]) << 8 |
+                               static_cast<std::uint32_t>(bytes[12]) << 16 |
+                               static_cast<std::uint32_t>(bytes[13]) << 24;
+  if (ComputeChecksum(bytes, static_cast<long>(HeaderSize), 0, 10) != stated) return false;
+  const int length = bytes[8] + bytes[9] * 256;
+  if (length > MaxDataLen) return false;
+  return count < static_cast<std::size_t>(length == 0 ? HeaderSize : length + 18);
+}
 
-void TMKProtocolTransport::SetChannel(TCOMPortChannel* channel) {
-  std::lock_guard lk(lock_);
+TMKProtocolTransport::TMKProtocolTransport(TSerialLine* channel) : channel_(channel) {}
+
+void TMKProtocolTransport::SetChannel(TSerialLine* channel) {
+  std::lock_guard lk(ioLock_);
   channel_ = channel;
 }
 void TMKProtocolTransport::SetTerminalBox(TLogPane* pane) {
-  std::lock_guard lk(lock_);
+  std::lock_guard lk(logLock_);
   terminalBox_ = pane;
 }
 void TMKProtocolTransport::SetDecodeBox(TLogPane* pane) {
-  std::lock_guard lk(lock_);
+  std::lock_guard lk(logLock_);
   decodeBox_ = pane;
 }
 void TMKProtocolTransport::SetParser(TMKPParser* parser) {
-  std::lock_guard lk(lock_);
+  std::lock_guard lk(logLock_);
   parser_ = parser;
 }
 
+void TMKProtocolTransport::AddLineLocked(TLogPane* pane, const std::string& text) {
+  if (pane != nullptr) pane->AddLine(text);
+}
+
 void TMKProtocolTransport::AddTerminalLine(const std::string& text) {
-  std::lock_guard lk(lock_);
-  if (terminalBox_ != nullptr) terminalBox_->AddLine(text);
+  std::lock_guard lk(logLock_);
+  AddLineLocked(terminalBox_, text);
 }
 
 void TMKProtocolTransport::AddDecodeLine(const std::string& text) {
-  std::lock_guard lk(lock_);
-  if (decodeBox_ != nullptr) decodeBox_->AddLine(text);
+  std::lock_guard lk(logLock_);
+  AddLineLocked(decodeBox_, text);
 }
 
 void TMKProtocolTransport::AppendLogLine(const std::string& fileName, const std::string& text) {
+  std::lock_guard lk(logLock_);
+  AppendLocked(fileName, text);
+}
+
+void TMKProtocolTransport::AppendLocked(const std::string& fileName, const std::string& text) {
   if (!Autosave.load()) return;
-  std::lock_guard lk(lock_);
   struct TFileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
@@ -71,18 +91,19 @@ void TMKProtocolTransport::LogPacket(const TMKPPacket& packet, bool sent, bool d
   const std::string prefix = sent ? "-> " : "<- ";
   const std::string text = PacketToText(packet);
   const std::string terminalLine = prefix + text;
-  AddTerminalLine(terminalLine);
-  AppendLogLine(TerminalAutosaveFile, terminalLine);
+  std::lock_guard lk(logLock_);
+  AddLineLocked(terminalBox_, terminalLine);
+  AppendLocked(TerminalAutosaveFile, terminalLine);
   if (!decode) return;
   std::string description;
   if (parser_ != nullptr) description = sent ? parser_->DescribeMaster(text) : parser_->DescribeSlave(text);
   const std::string decodeLine = prefix + description;
-  AddDecodeLine(decodeLine);
-  AppendLogLine(DecodeAutosaveFile, decodeLine);
+  AddLineLocked(decodeBox_, decodeLine);
+  AppendLocked(DecodeAutosaveFile, decodeLine);
 }
 
 bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
-  std::lock_guard lk(lock_);
+  std::lock_guard io(ioLock_);
   std::vector<std::uint8_t> frame(FrameBufferSize);
   bool sent = false;
   try {
@@ -95,8 +116,9 @@ bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
   }
   const bool decode = DecodeEnabled.load();
   if (!sent) {
-    AddTerminalLine("-> Transmit error!");
-    if (decode) AddDecodeLine("-> Transmit error!");
+    std::lock_guard lk(logLock_);
+    AddLineLocked(terminalBox_, "-> Transmit error!");
+    if (decode) AddLineLocked(decodeBox_, "-> Transmit error!");
     return false;
   }
   LogPacket(packet, /*sent=*/true, decode);
@@ -104,13 +126,13 @@ bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
 }
 
 bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet) {
-  std::lock_guard lk(lock_);
+  std::lock_guard io(ioLock_);
   std::vector<std::uint8_t> frame(FrameBufferSize, 0);
   std::size_t received = 0;
   bool ok = false;
   try {
     if (channel_ == nullptr) throw EMKProtocolFailure();
-    if (!channel_->ReadBytes(frame.data(), frame.size(), received)) {
+    if (!channel_->ReadBytes(frame.data(), frame.size(), received, FrameUnfinished)) {
       received = 0;
       throw EMKProtocolFailure();
     }
@@ -124,9 +146,10 @@ bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet) {
   const bool decode = DecodeEnabled.load();
   if (!ok) {
     if (received != 0) {
-      AddTerminalLine("<- Missing format : " +
-                      BytesToHexText(frame.data(), frame.size(), static_cast<long>(received)));
-      if (decode) AddDecodeLine("<- Missing format");
+      std::lock_guard lk(logLock_);
+      AddLineLocked(terminalBox_, "<- Missing format : " +
+                                      BytesToHexText(frame.data(), frame.size(), static_cast<long>(received)));
+      if (decode) AddLineLocked(decodeBox_, "<- Missing format");
     }
     return false;
   }

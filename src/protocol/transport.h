@@ -11,13 +11,21 @@
 // Decode lines only while DecodeEnabled. With Autosave on, the lines of sent
 // and received packets are also appended to the autosave files.
 //
-// Threads: a lock inside the transport makes each call whole, so the lines of
-// one exchange never interleave with those of another thread. The panes get
-// their lines in the calling thread, in order (a pane hands them on to its own
-// thread). Bindings and file names are set before workers start.
+// Reading a frame: one read of the line, which rides out the silences inside
+// a frame while the bytes so far are the unfinished start of one
+// (FrameUnfinished), and otherwise ends at the line's read interval.
+//
+// Threads: sends and receives are serialised by one lock, held across the
+// line's read; pane lines (and autosave lines) by another, never held across
+// a read, so a line added from the window's thread never waits for a
+// worker's receive. The panes get their lines in the calling thread, in
+// order (a pane hands them on to its own thread). Bindings and file names are
+// set before workers start.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -27,7 +35,7 @@
 
 namespace mkp {
 
-class TCOMPortChannel;
+class TSerialLine;
 class TMKPParser;
 
 // An autosave file could not be opened or written. Thrown by AppendLogLine
@@ -44,15 +52,20 @@ inline constexpr const char* TerminalAutosaveName = "MKPTest.trm";
 // file-name part, same folder ("logs/run.trm" -> "logs/dcd_run.trm").
 std::string DecodeFileNameFor(const std::string& terminalFile);
 
+// Whether bytes read from the line are the unfinished start of a frame: fewer
+// than a header (they may still become one), or a header whose checksum is
+// right and whose length announces more bytes than there are.
+bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count);
+
 class TMKProtocolTransport {
 public:
-  explicit TMKProtocolTransport(TCOMPortChannel* channel = nullptr);
+  explicit TMKProtocolTransport(TSerialLine* channel = nullptr);
 
-  void SetChannel(TCOMPortChannel* channel);
+  void SetChannel(TSerialLine* channel);
   void SetTerminalBox(TLogPane* pane);
   void SetDecodeBox(TLogPane* pane);
   void SetParser(TMKPParser* parser);
-  TCOMPortChannel* Channel() const { return channel_; }
+  TSerialLine* Channel() const { return channel_; }
   TMKPParser* Parser() const { return parser_; }
 
   // Frames and writes the packet; logs "-> ..." or "-> Transmit error!".
@@ -87,11 +100,16 @@ public:
 private:
   // The terminal and decode lines (and autosave lines) of a packet moved.
   void LogPacket(const TMKPPacket& packet, bool sent, bool decode);
-  TCOMPortChannel* channel_ = nullptr;
+  // The log lock is held.
+  void AddLineLocked(TLogPane* pane, const std::string& text);
+  void AppendLocked(const std::string& fileName, const std::string& text);
+
+  TSerialLine* channel_ = nullptr;
   TLogPane* terminalBox_ = nullptr;
   TLogPane* decodeBox_ = nullptr;
   TMKPParser* parser_ = nullptr;
-  std::recursive_mutex lock_;  // two threads never interleave on the line
+  std::mutex ioLock_;   // one send or receive on the line at a time
+  std::mutex logLock_;  // panes, analyser and autosave files; after ioLock_
 };
 
 }  // namespace mkp

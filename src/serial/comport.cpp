@@ -17,7 +17,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "serial/custom_speed.h"
+#include "serial/line_params.h"
+#include "serial/tty_ioctl.h"
 #include "text/hextext.h"
 
 namespace mkp {
@@ -51,22 +52,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     ++j;
   }
   return a.size() - i < b.size() - j;
-}
-
-// The fixed B-constants of the C library; other speeds go through termios2.
-bool StandardSpeed(unsigned speed, speed_t& code) {
-  static const std::pair<unsigned, speed_t> table[] = {
-      {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-      {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-      {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-      {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-      {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
-  for (const auto& [value, c] : table)
-    if (value == speed) {
-      code = c;
-      return true;
-    }
-  return false;
 }
 
 // Pseudo-terminal slaves (Unix98 and legacy) drop parity and character size.
@@ -199,8 +184,39 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
     state_ = psInvalid;
     return false;
   }
+  DiscardInput();
   return true;
 }
+
+namespace {
+
+// The device for reading and writing, not as the controlling terminal, and
+// never blocking in the driver.
+TFdGuard OpenDevice(const std::string& path) {
+  TFdGuard guard{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+  if (guard.fd >= 0) return guard;
+  const int err = errno;
+  if (err == EACCES || err == EPERM)
+    throw ECantOpenPort("Permission denied for " + path +
+                        ": the account needs to be a member of the dialout group "
+                        "(usermod -aG dialout USER, then log in again)");
+  if (err == EBUSY) throw ECantOpenPort(path + " is in use by another program");
+  throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err));
+}
+
+// The port is this program's alone: an advisory lock that other serial tools
+// honour, and the tty's exclusive mode, which refuses further opens (root
+// excepted; the lock covers that).
+void LockDevice(int fd, const std::string& path) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    if (err == EWOULDBLOCK) throw ECantOpenPort(path + " is in use by another program");
+    throw ECantOpenPort("Cannot lock " + path + ": " + ErrnoText(err));
+  }
+  ioctl(fd, TIOCEXCL);
+}
+
+}  // namespace
 
 void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string& speedText,
                                   const std::string& stopBitsText, const std::string& parityText) {
@@ -209,111 +225,58 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
   if (path.empty())
     throw ECantOpenPort("Unknown port name \"" + portName + "\": use COM1..COM256 or a device path");
 
-  TFdGuard guard{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
-  if (guard.fd < 0) {
-    int err = errno;
-    if (err == EACCES || err == EPERM)
-      throw ECantOpenPort("Permission denied for " + path +
-                          ": the account needs to be a member of the dialout group "
-                          "(usermod -aG dialout USER, then log in again)");
-    if (err == EBUSY) throw ECantOpenPort(path + " is in use by another program");
-    throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err));
-  }
-  if (flock(guard.fd, LOCK_EX | LOCK_NB) != 0) {
-    int err = errno;
-    if (err == EWOULDBLOCK) throw ECantOpenPort(path + " is in use by another program");
-    throw ECantOpenPort("Cannot lock " + path + ": " + ErrnoText(err));
-  }
+  TFdGuard guard = OpenDevice(path);
+  LockDevice(guard.fd, path);
   termios original{};
   if (tcgetattr(guard.fd, &original) != 0) throw ECantOpenPort(path + " is not a serial port");
-  ioctl(guard.fd, TIOCEXCL);  // refuse further opens by others (root is not refused: flock covers it)
 
-  // Speed: a positive decimal number.
-  const std::string speedTrim = Trim(speedText);
-  unsigned speed = 0;
-  {
-    auto [p, ec] = std::from_chars(speedTrim.data(), speedTrim.data() + speedTrim.size(), speed);
-    if (speedTrim.empty() || ec != std::errc() || p != speedTrim.data() + speedTrim.size() || speed == 0)
-      throw ECantOpenPort("Invalid speed \"" + speedText + "\"");
-  }
-
-  termios t = original;
-  // Raw 8-bit line: no input or output processing, no echo, no signals and no
-  // software flow control (it would swallow the bytes 11h and 13h of binary
-  // frames). Hardware flow control and the modem lines stay as they were.
-  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
-  t.c_oflag &= ~OPOST;
-  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  t.c_cflag &= ~CSIZE;
-  t.c_cflag |= CS8 | CREAD | CLOCAL;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
-
-  const std::string parity = UpperCase(Trim(parityText));
-  const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
-  if (parity == "NONE") {
-    t.c_cflag &= ~parityBits;
-  } else if (parity == "ODD") {
-    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | PARODD;
-  } else if (parity == "EVEN") {
-    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB;
-  } else if (parity == "MARK") {
-    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | PARODD | CMSPAR;
-  } else if (parity == "SPACE") {
-    t.c_cflag = (t.c_cflag & ~parityBits) | PARENB | CMSPAR;
-  }
-
-  const std::string stopBits = UpperCase(Trim(stopBitsText));
-  if (stopBits == "1") {
-    t.c_cflag &= ~CSTOPB;
-  } else if (stopBits == "2") {
-    t.c_cflag |= CSTOPB;
-  } else if (stopBits == "1.5") {
-    throw ECantOpenPort("1.5 stop bits are not supported by the Linux serial driver");
-  }
-
-  speed_t code{};
-  const bool standard = StandardSpeed(speed, code);
-  if (standard) {
-    cfsetispeed(&t, code);
-    cfsetospeed(&t, code);
-  }
-  if (tcsetattr(guard.fd, TCSANOW, &t) != 0)
+  std::string error;
+  const auto parameters = MakeLineParameters(speedText, stopBitsText, parityText, error);
+  if (!parameters) throw ECantOpenPort(error);
+  bool standardSpeed = false;
+  const termios wanted = RawLineSettings(original, *parameters, standardSpeed);
+  if (tcsetattr(guard.fd, TCSANOW, &wanted) != 0)
     throw ECantOpenPort("The driver of " + path + " refused the line settings: " + ErrnoText(errno));
-  if (!standard && !serial_detail::SetLineSpeed(guard.fd, speed))
-    throw ECantOpenPort("The driver of " + path + " refused the speed " + speedTrim);
+  if (!standardSpeed && !serial_detail::SetLineSpeed(guard.fd, parameters->Speed))
+    throw ECantOpenPort("The driver of " + path + " refused the speed " + Trim(speedText));
 
-  // tcsetattr succeeds when any part of the request was taken: read back and
-  // check the fields that matter. A pseudo-terminal drops parity and
-  // character size by design, so those are not checked there.
+  // tcsetattr succeeds when any part of the request was taken: read back.
   termios back{};
   if (tcgetattr(guard.fd, &back) != 0) throw ECantOpenPort("Cannot read back the settings of " + path);
-  tcflag_t mask = CSTOPB | CSIZE | PARENB | PARODD | CMSPAR;
-  if (IsPseudoTerminal(guard.fd)) mask = CSTOPB;
-  if ((back.c_cflag & mask) != (t.c_cflag & mask))
-    throw ECantOpenPort("The driver of " + path + " refused the parity, stop bits or data bits");
   unsigned actual = 0;
-  if (serial_detail::GetLineSpeed(guard.fd, actual)) {
-    double ratio = static_cast<double>(actual) / speed;
-    if (ratio < 0.97 || ratio > 1.03)
-      throw ECantOpenPort("The driver of " + path + " refused the speed " + speedTrim);
-  }
-
-  tcflush(guard.fd, TCIFLUSH);  // discard what was waiting
+  const std::string mismatch =
+      ReadBackMismatch(wanted, back, IsPseudoTerminal(guard.fd), parameters->Speed,
+                       serial_detail::GetLineSpeed(guard.fd, actual) ? std::optional(actual) : std::nullopt);
+  if (!mismatch.empty()) throw ECantOpenPort("The driver of " + path + " " + mismatch);
+  serial_detail::RequestLowLatency(guard.fd);  // a best effort
 
   fd_ = guard.Release();
-  baud_ = speed;
+  baud_ = parameters->Speed;
+  frameGap_ = FrameGapFloor(parameters->Speed, back.c_cflag);
   {
     std::lock_guard lk(infoLock_);
     portName_ = path == portName ? portName : UpperCase(Trim(portName));
-    speed_ = UpperCase(speedTrim);
-    stopBits_ = stopBits;
-    parity_ = parity;
+    speed_ = UpperCase(Trim(speedText));
+    stopBits_ = UpperCase(Trim(stopBitsText));
+    parity_ = UpperCase(Trim(parityText));
     devicePath_ = path;
     lastError_.clear();
   }
   lost_ = false;
   state_ = psOk;
+}
+
+void TCOMPortChannel::DiscardInput() {
+  // Up to 255 bytes, waiting at most 2 + 255 ms, with no byte-to-byte limit;
+  // a failure here is no failure of the open.
+  std::uint8_t bytes[255];
+  std::size_t count = 0;
+  std::string failure;
+  std::lock_guard rl(readLock_);
+  std::shared_lock hl(handleLock_);
+  if (fd_ < 0) return;
+  ReadLocked(bytes, sizeof bytes, count, Clock::now() + std::chrono::milliseconds(2 + sizeof bytes),
+             std::chrono::microseconds(0), nullptr, failure);
 }
 
 void TCOMPortChannel::CloseHandleLocked() {
@@ -474,22 +437,16 @@ bool TCOMPortChannel::PacedWriteActive() const {
   return pacedNext_ < paced_.size();
 }
 
-bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count) {
-  count = 0;
-  if (buffer == nullptr) return false;
-  std::lock_guard rl(readLock_);
-  std::shared_lock hl(handleLock_);
-  if (state_.load() != psOk || fd_ < 0) return false;
-  if (maximum == 0) return true;
-
-  const auto start = Clock::now();
-  const auto total = start + std::chrono::milliseconds(2 + static_cast<long long>(maximum));
-  const auto interval = std::chrono::milliseconds(readInterval_.load());
+bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                                 Clock::time_point total, std::chrono::microseconds interval,
+                                 const TUnfinished& unfinished, std::string& failure) {
+  const std::chrono::microseconds frameGap = std::max(interval, frameGap_.load());
   Clock::time_point lastByte{};
-  std::string failure;
+  bool inFrame = false;  // the bytes so far are an unfinished frame
+  count = 0;
   while (count < maximum) {
     auto deadline = total;
-    if (count > 0 && interval.count() > 0) deadline = std::min(deadline, lastByte + interval);
+    if (count > 0 && interval.count() > 0) deadline = std::min(deadline, lastByte + (inFrame ? frameGap : interval));
     auto left = Remaining(deadline);
     if (left.count() <= 0) break;
     // The kernel lets a long poll overrun by 0.1 % of its time-out; short
@@ -501,7 +458,7 @@ bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::
     if (r < 0) {
       if (errno == EINTR) continue;
       failure = "Read failed: " + ErrnoText(errno);
-      break;
+      return false;
     }
     if (r == 0) continue;
     if (p.revents & POLLIN) {
@@ -509,18 +466,35 @@ bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::
       if (k > 0) {
         count += static_cast<std::size_t>(k);
         lastByte = Clock::now();
+        inFrame = unfinished && unfinished(buffer, count);
         continue;
       }
       if (k < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       failure = k == 0 ? std::string("The port was lost (hang-up)") : "Read failed: " + ErrnoText(errno);
-      break;
+      return false;
     }
     if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
       failure = "The port was lost (hang-up)";
-      break;
+      return false;
     }
   }
-  if (failure.empty()) return true;
+  return true;
+}
+
+bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                                const TUnfinished& unfinished) {
+  count = 0;
+  if (buffer == nullptr) return false;
+  std::lock_guard rl(readLock_);
+  std::shared_lock hl(handleLock_);
+  if (state_.load() != psOk || fd_ < 0) return false;
+  if (maximum == 0) return true;
+
+  const auto total = Clock::now() + std::chrono::milliseconds(2 + static_cast<long long>(maximum));
+  std::string failure;
+  if (ReadLocked(buffer, maximum, count, total, std::chrono::milliseconds(readInterval_.load()), unfinished,
+                 failure))
+    return true;
 
   lost_ = true;
   SetLastError(failure);

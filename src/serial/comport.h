@@ -4,12 +4,25 @@
 // device path used exactly as written (/dev/ttyUSB0, /dev/serial/by-id/...,
 // a pseudo-terminal).
 //
+// Opening sets a raw 8-bit line with the chosen speed, parity and stop bits,
+// asks the driver for low-latency delivery where it has it, and then reads
+// and discards what arrives within 2 + 255 ms (up to 255 bytes), so that an
+// open always starts on a quiet line.
+//
 // Reads are single reads bounded by time-outs measured in milliseconds: a read
 // of up to n bytes returns when n bytes have arrived, when more than
 // ReadInterval ms pass between two bytes once a first byte has arrived, or
 // after 2 + n ms in all. A ReadInterval of 0 sets no byte-to-byte limit (the
 // read then ends only at n bytes or at the total time-out), as the serial
 // drivers of the system's first platform treat a zero interval.
+//
+// Real lines deliver a frame in bursts (a UART at its FIFO trigger level, a
+// USB adapter at its latency timer), with silences far longer than a
+// millisecond inside one frame. A read given an "unfinished" test therefore
+// rides out silences up to FrameGapFloor() (20 ms plus 16 character times, or
+// ReadInterval when that is longer) while the test says the bytes so far are
+// an unfinished frame; once it says otherwise the ReadInterval rule applies
+// again, and the total time-out always does.
 //
 // Writes go out at once (WriteInterval 0) or paced, one byte per WriteInterval
 // ms, by a pacing thread of the channel's own; the caller never waits for a
@@ -32,13 +45,9 @@
 #include <thread>
 #include <vector>
 
+#include "serial/line.h"
+
 namespace mkp {
-
-enum TPortState { psOk = 0, psInvalid = 1, psFailed = 2 };
-
-// The status bar text of a state: "Port settings OK", "Invalid port settings!",
-// "Last operation FAILED!".
-const char* PortStateText(TPortState state);
 
 // A step of opening the port failed (used inside the channel only).
 class ECantOpenPort : public std::runtime_error {
@@ -61,12 +70,12 @@ std::vector<std::string> SerialDevicesPresent();
 // unchanged; anything else empty.
 std::string PortDevicePath(const std::string& portName);
 
-class TCOMPortChannel {
+class TCOMPortChannel : public TSerialLine {
 public:
   static constexpr std::size_t PacedCopySize = 32832;
 
   TCOMPortChannel();
-  virtual ~TCOMPortChannel();
+  ~TCOMPortChannel() override;
   TCOMPortChannel(const TCOMPortChannel&) = delete;
   TCOMPortChannel& operator=(const TCOMPortChannel&) = delete;
 
@@ -86,20 +95,25 @@ public:
   // while one is still under way is appended to it; more than PacedCopySize
   // bytes in all is refused). On return count holds the bytes written or
   // queued (0 on failure). A failed write sets psFailed.
-  bool WriteBytes(const std::uint8_t* buffer, std::size_t& count);
-  // One read of up to maximum bytes (see the time-outs above). True with
-  // count 0 when nothing arrived in time; false (count 0) when the port is not
-  // psOk or the device failed. The state does not change.
-  bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count);
+  bool WriteBytes(const std::uint8_t* buffer, std::size_t& count) override;
+  // One read of up to maximum bytes (see the time-outs above; `unfinished`,
+  // when given, lets the read ride out the silences inside a frame). True
+  // with count 0 when nothing arrived in time; false (count 0) when the port
+  // is not psOk or the device failed. The state does not change.
+  bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                 const TUnfinished& unfinished = nullptr) override;
 
   // Waits until no paced byte is pending (or the timeout passes); true when
   // the pacing queue is empty.
   bool WaitPacedWrite(std::chrono::milliseconds timeout);
   bool PacedWriteActive() const;
 
-  TPortState State() const { return state_.load(); }
+  TPortState State() const override { return state_.load(); }
   int ReadInterval() const { return readInterval_.load(); }
   int WriteInterval() const { return writeInterval_.load(); }
+  // The longest silence inside an unfinished frame that a read rides out, for
+  // the line as it was opened.
+  std::chrono::microseconds FrameGap() const { return frameGap_.load(); }
   // Settings of the last successful open, upper-cased (a device path as written).
   std::string PortName() const;
   std::string Speed() const;
@@ -114,8 +128,19 @@ public:
   bool PortLost() const { return lost_.load(); }
 
 private:
+  // Opens, locks and sets up the device; the descriptor is the channel's
+  // from then on. Throws ECantOpenPort.
   void OpenOrThrow(const std::string& portName, const std::string& speed, const std::string& stopBits,
                    const std::string& parity);
+  // Reads and discards what arrives right after an open.
+  void DiscardInput();
+  // One read under the handle lock: ends at maximum bytes, at the total
+  // deadline, or when the line stays silent for longer than the interval
+  // (zero: no limit) after a byte; `unfinished` stretches that silence to
+  // the frame gap.
+  bool ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                  std::chrono::steady_clock::time_point total, std::chrono::microseconds interval,
+                  const TUnfinished& unfinished, std::string& failure);
   void CloseHandleLocked();
   void StopPacing();
   void PacingLoop();
@@ -135,6 +160,7 @@ private:
   std::atomic<int> readInterval_{1};
   std::atomic<int> writeInterval_{0};
   std::atomic<bool> lost_{false};
+  std::atomic<std::chrono::microseconds> frameGap_{std::chrono::milliseconds(20)};
 
   mutable std::mutex infoLock_;
   std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "serial/comport.h"
+#include "serial/line_names.h"
 #include "text/hextext.h"
 
 namespace mkp {
@@ -41,8 +42,10 @@ void TPortSettings::ResetToDefaults() {
   ports_.insert(ports_.end(), devicePaths_.begin(), devicePaths_.end());
   speeds_ = {"75",   "110",  "134",  "150",   "300",   "600",   "1200",  "1800",  "2400",
              "4800", "7200", "9600", "14400", "19200", "38400", "57600", "115200"};
-  stopBits_ = {"1", "1.5", "2"};
-  parities_ = {"none", "Even", "Odd", "Mark", "Space"};
+  stopBits_.clear();
+  for (const auto& entry : StopBitNames) stopBits_.emplace_back(entry.Name);
+  parities_.clear();
+  for (const auto& entry : ParityNames) parities_.emplace_back(entry.Name);
   port_ = 0;
   speed_ = IndexOfText(speeds_, "9600");
   stopBit_ = 0;

@@ -105,7 +105,7 @@ protected:
     for (int i = 1; i <= count; ++i) model.RegisterNames.Add(i, "reg" + std::to_string(i), 0);
     table.LoadNames(model.RegisterNames);
   }
-  std::unique_ptr<TRegistersAutomat> Automat(const std::string& address = "") {
+  std::unique_ptr<TWorker<TRegistersAutomat>> Automat(const std::string& address = "") {
     auto automat = MakeRegistersAutomat(transport, parser, table, model, address);
     return automat;
   }
@@ -131,7 +131,7 @@ protected:
 }  // namespace
 
 TEST(RegistersAutomatTest, PrepareCopyAndRequestText) {
-  TRegistersAutomat automat;
+  TWorker<TRegistersAutomat> automat;
   EXPECT_EQ(automat.StepEventName(), "");
   automat.PrepareModel();
   const std::string firstEvent = automat.StepEventName();

@@ -98,8 +98,8 @@ public:
   }
   ~SlaveRig() { responder.reset(); }
 
-  void Start(std::unique_ptr<mkp::TSlaveAutoRepeater> previous = nullptr) {
-    responder = std::make_unique<mkp::TSlaveAutoRepeater>();
+  void Start(std::unique_ptr<mkp::TWorker<mkp::TSlaveAutoRepeater>> previous = nullptr) {
+    responder = std::make_unique<mkp::TWorker<mkp::TSlaveAutoRepeater>>();
     responder->SetTransport(&transport);
     responder->SetTables(&table);
     responder->HandOverFrom(std::move(previous));
@@ -131,14 +131,14 @@ public:
   mkp::TMKProtocolTransport transport;
   TCapturePane pane;
   mkp::TSlaveTable table;
-  std::unique_ptr<mkp::TSlaveAutoRepeater> responder;
+  std::unique_ptr<mkp::TWorker<mkp::TSlaveAutoRepeater>> responder;
 };
 
 // ---- Matching without a thread ---------------------------------------------------
 
 TEST(SlaveMatchTest, FindRowTakesTheFirstWellFormedEqualRow) {
   mkp::TSlaveTable table;
-  mkp::TSlaveAutoRepeater r;
+  mkp::TWorker<mkp::TSlaveAutoRepeater> r;
   mkp::TPacketHolder packet;
   ASSERT_TRUE(mkp::TextToPacket(ReadWord, *packet));
   EXPECT_EQ(r.FindRow(*packet), -1);  // no table handed over

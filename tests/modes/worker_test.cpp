@@ -26,11 +26,10 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 // Counts its iterations and whether it is inside one; the iteration body is
 // supplied by the test.
-class TCountingWorker : public mkp::TWorkerThread {
+class TCountingLoop : public mkp::TWorkerThread {
 public:
-  explicit TCountingWorker(std::function<void()> body = [] { std::this_thread::sleep_for(1ms); })
+  explicit TCountingLoop(std::function<void()> body = [] { std::this_thread::sleep_for(1ms); })
       : body_(std::move(body)) {}
-  ~TCountingWorker() override { Shutdown(); }
 
   std::atomic<int> Iterations{0};
   std::atomic<bool> Inside{false};
@@ -52,11 +51,15 @@ protected:
 private:
   std::function<void()> body_;
 };
+using TCountingWorker = mkp::TWorker<TCountingLoop>;
 
 TEST(WorkerThreadTest, TerminateEndsTheLoopAndLaterRequestsAreHarmless) {
   std::atomic<int> finishedCalls{0};
   TCountingWorker w;
-  w.SetOnFinished([&] { ++finishedCalls; });
+  w.SetOnFinished([&](std::exception_ptr failure) {
+    EXPECT_FALSE(failure);
+    ++finishedCalls;
+  });
   EXPECT_FALSE(w.Finished());
   w.Start();
   w.Start();
@@ -142,7 +145,7 @@ TEST(WorkerThreadTest, HandOverWaitsInTheNewThreadForTheOldOneToEnd) {
       released.wait();  // a long receive wait
     });
   });
-  old->SetOnFinished([&] { oldFinished = true; });
+  old->SetOnFinished([&](std::exception_ptr) { oldFinished = true; });
   old->Start();
   ASSERT_TRUE(Eventually([&] { return oldEntered.load(); }));
 
@@ -159,17 +162,25 @@ TEST(WorkerThreadTest, HandOverWaitsInTheNewThreadForTheOldOneToEnd) {
   EXPECT_FALSE(overlap);
 }
 
-TEST(WorkerThreadTest, AWorkerThatEndsOnItsOwnTakesRequestsHarmlessly) {
+TEST(WorkerThreadTest, AnExceptionThatEndsTheWorkerIsHandedToItsOwner) {
   class TThrowing : public mkp::TWorkerThread {
   protected:
     void Execute() override { throw std::runtime_error("boom"); }
   };
+  std::string handed;
   std::atomic<bool> called{false};
-  TThrowing w;
-  w.SetOnFinished([&] { called = true; });
+  mkp::TWorker<TThrowing> w;
+  w.SetOnFinished([&](std::exception_ptr failure) {
+    handed = mkp::TWorkerThread::FailureText(failure);
+    called = true;
+  });
   w.Start();
-  ASSERT_TRUE(Eventually([&] { return w.Finished(); }));
-  EXPECT_TRUE(called);
+  ASSERT_TRUE(Eventually([&] { return called.load(); }));
+  EXPECT_EQ(handed, "boom");
+  EXPECT_TRUE(w.Finished());
+  EXPECT_EQ(mkp::TWorkerThread::FailureText(w.Failure()), "boom");
+  EXPECT_EQ(mkp::TWorkerThread::FailureText(std::make_exception_ptr(42)), "unknown error");
+  // An ended worker takes every request harmlessly.
   EXPECT_TRUE(w.Pause(0ms));
   w.Resume();
   w.Terminate();
@@ -185,17 +196,18 @@ TEST(WorkerThreadTest, DestroyingAPausedOrSleepingWorkerEndsIt) {
 
   class TSleeper : public mkp::TWorkerThread {
   public:
-    ~TSleeper() override { Shutdown(); }
+    std::atomic<bool> Asleep{false};
     std::atomic<bool> Woken{false};
 
   protected:
     void Execute() override {
+      Asleep = true;
       if (!SleepFor(60s)) Woken = true;
     }
   };
-  TSleeper sleeper;
+  mkp::TWorker<TSleeper> sleeper;
   sleeper.Start();
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(Eventually([&] { return sleeper.Asleep.load(); }));
   auto before = std::chrono::steady_clock::now();
   sleeper.Terminate();
   sleeper.WaitFor();

@@ -1,0 +1,38 @@
+// The serial line as the transport sees it: an open state, writes, and single
+// reads bounded by time-outs. TCOMPortChannel is the real one; tests of the
+// protocol logic above it use a line in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace mkp {
+
+enum TPortState { psOk = 0, psInvalid = 1, psFailed = 2 };
+
+// The status bar text of a state: "Port settings OK", "Invalid port settings!",
+// "Last operation FAILED!".
+const char* PortStateText(TPortState state);
+
+class TSerialLine {
+public:
+  // Whether the bytes read so far are the unfinished start of something
+  // longer (a frame whose header announces more bytes than have come). While
+  // it says so, a read is not ended by a short silence of the line; see
+  // TCOMPortChannel::ReadBytes.
+  using TUnfinished = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+
+  virtual ~TSerialLine() = default;
+
+  virtual TPortState State() const = 0;
+  // Writes count bytes (or queues them when the line paces its writes); on
+  // return count holds the bytes written or queued, 0 on failure.
+  virtual bool WriteBytes(const std::uint8_t* buffer, std::size_t& count) = 0;
+  // One read of up to maximum bytes; true with count 0 when nothing arrived in
+  // time, false when the line is not usable.
+  virtual bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                         const TUnfinished& unfinished = nullptr) = 0;
+};
+
+}  // namespace mkp
