@@ -22,6 +22,7 @@
 #include "protocol/panes.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
+#include "serial/memory_line.h"
 #include "serial/pty_pair.h"
 
 namespace {
@@ -88,12 +89,17 @@ private:
   int throwOnReceipts_ = 0;
 };
 
-// A responder on the tty side of a pseudo-terminal; the test is the master.
+// A responder on a line in memory, or, where the test is about the serial
+// line, on the tty side of a pseudo-terminal; the test is the master.
 class SlaveRig {
 public:
-  explicit SlaveRig(int readInterval = 1) : transport(&channel) {
-    if (!channel.OpenPort(pty.Path(), "9600", "1", "none", readInterval, 0))
-      throw std::runtime_error("cannot open " + pty.Path() + ": " + channel.LastError());
+  enum TLine { InMemory, OnPty };
+  explicit SlaveRig(TLine kind = InMemory) : onPty_(kind == OnPty), transport(&line) {
+    if (onPty_) {
+      if (!channel.OpenPort(pty.Path(), "9600", "1", "none", 1, 0))
+        throw std::runtime_error("cannot open " + pty.Path() + ": " + channel.LastError());
+      transport.SetChannel(&channel);
+    }
     transport.SetTerminalBox(&pane);
   }
   ~SlaveRig() { responder.reset(); }
@@ -106,10 +112,16 @@ public:
     responder->Start();
   }
 
+  // The far side of the line.
+  void Write(const Bytes& bytes) { onPty_ ? pty.Write(bytes) : line.Write(bytes); }
+  Bytes Read(std::size_t count, int timeoutMs) {
+    return onPty_ ? pty.Read(count, timeoutMs) : line.Read(count, timeoutMs);
+  }
+
   // Writes the bytes and waits until the responder has logged what it read.
   void Send(const Bytes& bytes) {
     int before = pane.Received();
-    pty.Write(bytes);
+    Write(bytes);
     ASSERT_TRUE(Eventually([&] { return pane.Received() > before; })) << "nothing read";
   }
   void Send(const std::string& text) { Send(Frame(text)); }
@@ -117,7 +129,7 @@ public:
   // The next bytes on the line are exactly the answer's frame.
   void ExpectAnswer(const std::string& answer) {
     Bytes expected = Frame(answer);
-    EXPECT_EQ(pty.Read(expected.size(), 20000), expected) << "answer " << answer;
+    EXPECT_EQ(Read(expected.size(), 20000), expected) << "answer " << answer;
   }
   // Nothing was answered since the last exchange: a ping sent now is the
   // next thing answered.
@@ -126,6 +138,11 @@ public:
     ExpectAnswer(Ack);
   }
 
+private:
+  bool onPty_;
+
+public:
+  mkptest::TMemoryLine line;
   mkptest::TPtyPair pty;
   mkp::TCOMPortChannel channel;
   mkp::TMKProtocolTransport transport;
@@ -235,7 +252,7 @@ TEST(SlaveThreadTest, AnswersExactMatchesOnlyAndAsWritten) {
 }
 
 TEST(SlaveThreadTest, GarbageAndBrokenFramesBetweenRequestsAreDropped) {
-  SlaveRig rig;
+  SlaveRig rig(SlaveRig::OnPty);
   rig.table.SetRows({{Ping, Ack}, {ReadWord, WordAnswer}});
   rig.Start();
 
@@ -345,8 +362,8 @@ TEST(SlaveThreadTest, StopEndsTheResponderAndAHandOverLetsTheNextOneAnswer) {
   rig.responder->Terminate();  // harmless once ended
   rig.responder->Pause(0ms);
   rig.responder->Resume();
-  rig.pty.Write(Frame(Ping));
-  EXPECT_TRUE(rig.pty.Read(1, 300).empty());
+  rig.Write(Frame(Ping));
+  EXPECT_TRUE(rig.Read(1, 300).empty());
 }
 
 // Requests in a row, each answered once, without one going missing. Every
@@ -355,7 +372,7 @@ TEST(SlaveThreadTest, StopEndsTheResponderAndAHandOverLetsTheNextOneAnswer) {
 TEST(SlaveThreadStressTest, ManyRequestsInARowAreAllAnswered) {
   int count = 1500;
   if (const char* env = std::getenv("MKP_SLAVE_STRESS_COUNT")) count = std::atoi(env);
-  SlaveRig rig;
+  SlaveRig rig(SlaveRig::OnPty);
   std::vector<mkp::TSlaveRow> rows;
   std::vector<std::string> requests, answers;
   for (int reg = 0; reg < 16; ++reg) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +14,7 @@
 
 #include "analysis/parser.h"
 #include "serial/comport.h"
+#include "serial/memory_line.h"
 #include "serial/pty_pair.h"
 #include "text/cp1251.h"
 #include "text/hextext.h"
@@ -131,6 +134,50 @@ TEST_F(TransportTest, ExtraByteOrBadChecksumIsMissingFormatWithAllBytes) {
                                                      "<- Missing format : " + Hex(truncated)}));
   EXPECT_EQ(rec_.terminal[0].substr(rec_.terminal[0].size() - 4), " EE ");
   EXPECT_EQ(rec_.decode, (std::vector<std::string>{"<- Missing format", "<- Missing format"}));
+}
+
+// Real lines hand a frame over in bursts with silences far longer than the
+// default read interval of 1 ms inside it.
+TEST_F(TransportTest, AFrameArrivingInBurstsIsOneGoodPacketButNoiseStaysMissingFormat) {
+  TPacketHolder sent, got;
+  ByteVec data(100);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  SetPacket(*sent, CmdAnswer, 1, data);
+  const ByteVec frame = FrameOf(*sent);
+  // Writes the frame in pieces of `piece` bytes, one piece every `every`.
+  auto paced = [&](std::size_t piece, std::chrono::microseconds every) {
+    return std::thread([this, &frame, piece, every] {
+      auto at = std::chrono::steady_clock::now();
+      for (std::size_t i = 0; i < frame.size(); i += piece) {
+        std::this_thread::sleep_until(at += every);
+        pty_.Write(ByteVec(frame.begin() + static_cast<std::ptrdiff_t>(i),
+                           frame.begin() + static_cast<std::ptrdiff_t>(std::min(frame.size(), i + piece))));
+      }
+    });
+  };
+  for (auto [piece, every] : {std::pair{std::size_t{1}, std::chrono::microseconds(1040)},  // a 16550 at 9600 baud
+                              std::pair{std::size_t{16}, std::chrono::microseconds(16000)}}) {  // a USB adapter
+    std::thread writer = paced(piece, every);
+    const bool ok = transport_.ReceivePacket(*got);
+    writer.join();
+    ASSERT_TRUE(ok) << "pieces of " << piece;
+    EXPECT_TRUE(SamePacket(*sent, *got));
+  }
+  EXPECT_EQ(rec_.terminal, std::vector<std::string>(2, "<- " + PacketToText(*sent)));
+
+  // A short burst of noise is still one read and one line.
+  rec_.terminal.clear();
+  pty_.Write({0x55, 0xAA, 0x01});
+  EXPECT_FALSE(transport_.ReceivePacket(*got));
+  EXPECT_EQ(rec_.terminal, std::vector<std::string>{"<- Missing format : 55 AA 01 "});
+
+  // The frame test itself.
+  EXPECT_TRUE(FrameUnfinished(frame.data(), 13));
+  EXPECT_TRUE(FrameUnfinished(frame.data(), frame.size() - 1));
+  EXPECT_FALSE(FrameUnfinished(frame.data(), frame.size()));
+  ByteVec badHeader = frame;
+  badHeader[12] ^= 0x40;
+  EXPECT_FALSE(FrameUnfinished(badHeader.data(), 20));
 }
 
 TEST_F(TransportTest, SilenceAndClosedPortLogNothing) {
@@ -272,6 +319,29 @@ TEST_F(TransportThreadTest, LinesOfOneCallStayTogether) {
     const std::string text = rec_.both[i].substr(5);
     EXPECT_EQ(rec_.both[i + 1], "D -> " + expectParser_.DescribeMaster(text));
   }
+}
+
+// A line added from the window's thread never waits for a worker that sits
+// in its receive.
+TEST(TransportLockTest, APaneLineDoesNotWaitForAReceiveInProgress) {
+  mkptest::TMemoryLine line;
+  line.SetReadWait(std::chrono::seconds(60));
+  TRecorder rec;
+  TRecordingPane pane(rec, true);
+  TMKProtocolTransport transport(&line);
+  transport.SetTerminalBox(&pane);
+  std::atomic<bool> received{false};
+  std::thread worker([&] {
+    TPacketHolder got;
+    transport.ReceivePacket(*got);
+    received = true;
+  });
+  ASSERT_TRUE(line.WaitForReader(std::chrono::seconds(30)));
+  transport.AddTerminalLine("from the window");
+  EXPECT_FALSE(received);
+  line.Write({0x01});  // ends the receive
+  worker.join();
+  EXPECT_EQ(rec.terminal, (std::vector<std::string>{"from the window", "<- Missing format : 01 "}));
 }
 
 }  // namespace
