@@ -18,6 +18,7 @@
 #include "port_options.h"
 #include "registers_options.h"
 #include "signals.h"
+#include "supervise.h"
 #include "text/cp1251.h"
 
 namespace mkptool {
@@ -28,11 +29,12 @@ using namespace std::chrono_literals;
 
 // Without --panes the traffic lines are dropped, but what the automaton itself
 // reports in the terminal pane (a save file it cannot write, ...) goes to
-// standard error.
+// standard error. The error that stops it is reported with its end.
 class TReportPane : public mkp::TLogPane {
 public:
   void AddLine(const std::string& line) override {
     if (line.rfind("-> ", 0) == 0 || line.rfind("<- ", 0) == 0) return;
+    if (line.rfind("Registers automaton stopped: ", 0) == 0) return;
     std::cerr << "mkptool poll: " << mkp::Cp1251ToUtf8(line) << std::endl;
   }
 };
@@ -97,20 +99,7 @@ int RunPoll(const std::vector<std::string>& arguments) {
   });
   automat->Start();
 
-  int status = 0;
-  while (!StopRequested()) {
-    std::this_thread::sleep_for(20ms);
-    if (session.Channel.PortLost()) {
-      std::cerr << "mkptool poll: the port was lost: " << session.Channel.LastError() << "\n";
-      status = 1;
-      break;
-    }
-    if (automat->Finished()) {
-      // Ended after its last cycle, or on an error it reported itself.
-      if (!StopRequested()) status = 1;
-      break;
-    }
-  }
+  const int status = SuperviseWorker({"poll", &session, port, automat.get(), nullptr});
   // The automaton ends after the step in hand (one receive wait at most).
   automat->Terminate();
   automat->WaitFor();
@@ -136,9 +125,12 @@ const TCommandRegistrar registrar({
         "After each completed cycle the registers table is printed: one line per\n"
         "register, its number, a tab, its name, a tab and its current value, then an\n"
         "empty line. Runs until SIGINT or SIGTERM (or N cycles), then stops after the\n"
-        "step in hand and exits with status 0. Exit status 1 when the port is lost,\n"
-        "2 for bad options, a description that cannot be loaded, or a port that\n"
-        "could not be opened.\n"
+        "step in hand and exits with status 0. When a request cannot be written\n"
+        "(\"-> Transmit error!\"), the port and the cause go to standard error and\n"
+        "the port is opened again with the same settings. Exit status 1 when the\n"
+        "port is lost or cannot be opened again, or an error stops the automaton\n"
+        "(told on standard error), 2 for bad options, a description that cannot be\n"
+        "loaded, or a port that could not be opened.\n"
         "\n"
         "Port options:\n") +
         PortOptionsHelp +

@@ -14,6 +14,7 @@
 #include "modes/slavetable.h"
 #include "port_options.h"
 #include "signals.h"
+#include "supervise.h"
 
 namespace mkptool {
 
@@ -81,31 +82,28 @@ int RunSlave(const std::vector<std::string>& arguments) {
   responder.SetTables(&table);
   responder.Start();
 
-  int status = 0;
+  TSupervision supervision{"slave", &session, port, &responder, nullptr};
   auto nextCheck = std::chrono::steady_clock::now() + 200ms;
-  while (!StopRequested()) {
-    std::this_thread::sleep_for(20ms);
-    if (session.Channel.PortLost()) {
-      std::cerr << "mkptool slave: the port was lost: " << session.Channel.LastError() << "\n";
-      status = 1;
-      break;
-    }
-    if (!reload || std::chrono::steady_clock::now() < nextCheck) continue;
-    nextCheck = std::chrono::steady_clock::now() + 200ms;
-    TFileStamp now = StampOf(tableFile);
-    if (now == stamp || !now.Exists) continue;  // a file briefly gone keeps the old table
-    stamp = now;
-    bool loaded;
-    {
-      // Held between two packets for the load, as the window does.
-      mkp::TWorkerPause pause(&responder);
-      loaded = mkp::LoadSlaveTable(table, tableFile);
-    }
-    if (loaded)
-      std::cerr << "mkptool slave: reloaded '" << tableFile << "' (" << table.RowCount() << " rows)\n";
-    else
-      std::cerr << "mkptool slave: could not reload '" << tableFile << "'\n";
+  if (reload) {
+    supervision.OnTurn = [&] {
+      if (std::chrono::steady_clock::now() < nextCheck) return;
+      nextCheck = std::chrono::steady_clock::now() + 200ms;
+      TFileStamp now = StampOf(tableFile);
+      if (now == stamp || !now.Exists) return;  // a file briefly gone keeps the old table
+      stamp = now;
+      bool loaded;
+      {
+        // Held between two packets for the load, as the window does.
+        mkp::TWorkerPause pause(&responder);
+        loaded = mkp::LoadSlaveTable(table, tableFile);
+      }
+      if (loaded)
+        std::cerr << "mkptool slave: reloaded '" << tableFile << "' (" << table.RowCount() << " rows)\n";
+      else
+        std::cerr << "mkptool slave: could not reload '" << tableFile << "'\n";
+    };
   }
+  const int status = SuperviseWorker(supervision);
   // The responder ends after its current receive wait (about 2 s at most).
   responder.Terminate();
   responder.WaitFor();
@@ -125,9 +123,12 @@ const TCommandRegistrar registrar({
                 "\n"
                 "The pane lines are printed as they are produced, each as the pane name, a\n"
                 "tab and the line (see `mkptool listen --help`). Runs until SIGINT or SIGTERM,\n"
-                "then stops after the packet in hand and exits with status 0. Exit status 1\n"
-                "when the port is lost, 2 for bad options, a table that cannot be loaded,\n"
-                "or a port that could not be opened (\"Invalid port settings!\").\n"
+                "then stops after the packet in hand and exits with status 0. When an\n"
+                "answer cannot be written (\"-> Transmit error!\"), the port and the cause\n"
+                "go to standard error and the port is opened again with the same settings.\n"
+                "Exit status 1 when the port is lost or cannot be opened again, 2 for bad\n"
+                "options, a table that cannot be loaded, or a port that could not be\n"
+                "opened (\"Invalid port settings!\").\n"
                 "\n"
                 "Port options:\n") +
         PortOptionsHelp +

@@ -279,8 +279,11 @@ void TCOMPortChannel::DiscardInput() {
              std::chrono::microseconds(0), nullptr, failure);
 }
 
-void TCOMPortChannel::CloseHandleLocked() {
+void TCOMPortChannel::CloseHandleLocked(bool discardOutput) {
   if (fd_ >= 0) {
+    // Bytes of a write that failed would hold up the close of a real port
+    // (it waits for the output to drain) and are stale anyway.
+    if (discardOutput) tcflush(fd_, TCOFLUSH);
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also drops the flock
     fd_ = -1;
@@ -301,13 +304,14 @@ void TCOMPortChannel::StopPacing() {
 }
 
 void TCOMPortChannel::ClosePort() {
+  bool failed;
   {
     std::lock_guard pl(paceLock_);
-    state_ = psInvalid;  // refuses new paced writes from here on
+    failed = state_.exchange(psInvalid) == psFailed;  // refuses new paced writes from here on
   }
   StopPacing();
   std::unique_lock hl(handleLock_);
-  CloseHandleLocked();
+  CloseHandleLocked(failed);
   state_ = psInvalid;
 }
 

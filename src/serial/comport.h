@@ -141,7 +141,7 @@ private:
   bool ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
                   std::chrono::steady_clock::time_point total, std::chrono::microseconds interval,
                   const TUnfinished& unfinished, std::string& failure);
-  void CloseHandleLocked();
+  void CloseHandleLocked(bool discardOutput);
   void StopPacing();
   void PacingLoop();
   bool WriteAllLocked(const std::uint8_t* buffer, std::size_t count);

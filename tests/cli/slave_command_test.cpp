@@ -168,6 +168,34 @@ TEST_F(SlaveCommandTest, ReloadsTheTableWhenTheFileChanges) {
   EXPECT_NE(tool.Output().find("reloaded"), std::string::npos);
 }
 
+// A master that stops reading lets the answers fill the line until a write of
+// the slave fails; the slave reopens the port and answers again once the
+// master reads.
+TEST_F(SlaveCommandTest, AFailedWriteReopensThePortAndTheSlaveGoesOn) {
+  std::string big = "0A0B0C.010203.07.01.0008 - ";  // 2048 data bytes
+  for (int i = 0; i < mkp::MaxDataLen; ++i) big += "5A ";
+  WriteFile(table_, std::string("<") + Ping + "> [" + big + "]\r\n");
+  mkptest::TPtyPair pty;
+  MakeRaw(pty);
+  TSlaveProcess tool({"slave", "--port", pty.Path(), "--baud", "115200", table_});
+  ASSERT_EQ(Ask(pty, Ping), Frame(big));
+
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (tool.Output().find("opening the port again") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    pty.Write(Frame(Ping));
+    std::this_thread::sleep_for(50ms);  // the pace of the asking master
+  }
+  const std::string out = tool.Output();
+  ASSERT_NE(out.find("mkptool slave: " + pty.Path() + ": Write timed out"), std::string::npos) << out;
+  EXPECT_NE(out.find("terminal\t-> Transmit error!"), std::string::npos);
+
+  while (!pty.Read(1 << 20, 500).empty()) {
+  }
+  EXPECT_EQ(Ask(pty, Ping), Frame(big));
+  EXPECT_EQ(tool.Stop(SIGTERM), 0);
+}
+
 TEST_F(SlaveCommandTest, ATableThatCannotBeLoadedOrBadOptionsExitWithStatus2) {
   mkptest::TPtyPair pty;
   auto missing = mkptest::RunTool({"slave", "--port", pty.Path(), "/nonexistent/table.smt"}, "", true);

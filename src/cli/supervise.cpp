@@ -1,0 +1,58 @@
+#include "supervise.h"
+
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "signals.h"
+
+namespace mkptool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto Turn = 20ms;
+constexpr auto ReopenSpacing = 1s;
+
+}  // namespace
+
+int SuperviseWorker(const TSupervision& s) {
+  mkp::TCOMPortChannel& channel = s.Session->Channel;
+  const std::string prefix = "mkptool " + s.Command + ": ";
+  auto nextReopen = Clock::now();
+  while (!StopRequested()) {
+    std::this_thread::sleep_for(Turn);
+    if (s.Worker->Finished()) {
+      if (StopRequested()) break;  // ended after its last cycle
+      const std::string why = mkp::TWorkerThread::FailureText(s.Worker->Failure());
+      if (!why.empty()) std::cerr << prefix << why << std::endl;
+      return 1;
+    }
+    if (channel.PortLost()) {
+      std::cerr << prefix << "the port was lost: " << channel.LastError() << std::endl;
+      return 1;
+    }
+    if (channel.State() == mkp::psFailed && Clock::now() >= nextReopen) {
+      std::cerr << prefix << s.Port.Port << ": " << channel.LastError() << "; opening the port again"
+                << std::endl;
+      bool opened;
+      {
+        // Off the line while it is reopened.
+        mkp::TWorkerPause hold(s.Worker);
+        opened = channel.OpenPort(s.Port.Port, s.Port.Speed, s.Port.StopBits, s.Port.Parity,
+                                  s.Port.ReadInterval, s.Port.WriteInterval);
+      }
+      if (!opened) {
+        std::cerr << prefix << "cannot open " << s.Port.Port << " again: " << channel.LastError() << std::endl;
+        return 1;
+      }
+      nextReopen = Clock::now() + ReopenSpacing;
+    }
+    if (s.OnTurn) s.OnTurn();
+  }
+  return 0;
+}
+
+}  // namespace mkptool

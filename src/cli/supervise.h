@@ -1,0 +1,36 @@
+// The loop of the commands that run a worker on the serial line until they
+// are stopped (slave, poll): it watches the worker and the port, reopens the
+// port after a failed write, and ends on a stop signal, when the worker ends,
+// or when the port is gone.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "modes/worker.h"
+#include "port_options.h"
+
+namespace mkptool {
+
+struct TSupervision {
+  std::string Command;  // "slave", "poll": the prefix of the messages
+  TPortSession* Session = nullptr;
+  TPortOptions Port;    // the settings to reopen the port with
+  mkp::TWorkerThread* Worker = nullptr;
+  // Called on every turn of the loop (about every 20 ms), in the loop's thread.
+  std::function<void()> OnTurn;
+};
+
+// Starts nothing; runs until a stop signal (or RequestStop), the worker's
+// end, or the loss of the port, and returns the exit status:
+// - 0 after a stop request;
+// - 1 when the worker ended on its own (its error, if any, on standard
+//   error), when the port was lost, or when it could not be opened again.
+// A write that failed leaves the port refusing every read and write: the
+// loop says so on standard error (the port and the cause, one line), holds
+// the worker between two steps, opens the port again with the same settings
+// and lets the worker go on; it does so at most once a second.
+// The caller stops and joins the worker afterwards.
+int SuperviseWorker(const TSupervision& supervision);
+
+}  // namespace mkptool
