@@ -20,13 +20,13 @@ std::string DecodeFileNameFor(const std::string& terminalFile) {
 
 bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count) {
   constexpr std::size_t HeaderSize = 14;
+  if (count >= 10 && bytes[8] + bytes[9] * 256 > MaxDataLen) return false;  // no frame is that long
   if (count < HeaderSize) return true;
   const std::uint32_t stated = static_cast<std::uint32_t>(bytes[10]) | static_cast<std::uint32_t>(bytes[11]) << 8 |
                                static_cast<std::uint32_t>(bytes[12]) << 16 |
                                static_cast<std::uint32_t>(bytes[13]) << 24;
   if (ComputeChecksum(bytes, static_cast<long>(HeaderSize), 0, 10) != stated) return false;
   const int length = bytes[8] + bytes[9] * 256;
-  if (length > MaxDataLen) return false;
   return count < static_cast<std::size_t>(length == 0 ? HeaderSize : length + 18);
 }
 

@@ -53,8 +53,9 @@ inline constexpr const char* TerminalAutosaveName = "MKPTest.trm";
 std::string DecodeFileNameFor(const std::string& terminalFile);
 
 // Whether bytes read from the line are the unfinished start of a frame: fewer
-// than a header (they may still become one), or a header whose checksum is
-// right and whose length announces more bytes than there are.
+// than a header (they may still become one, unless their length field already
+// exceeds MaxDataLen), or a header whose checksum is right and whose length
+// announces more bytes than there are.
 bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count);
 
 class TMKProtocolTransport {

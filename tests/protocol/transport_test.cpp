@@ -178,6 +178,10 @@ TEST_F(TransportTest, AFrameArrivingInBurstsIsOneGoodPacketButNoiseStaysMissingF
   ByteVec badHeader = frame;
   badHeader[12] ^= 0x40;
   EXPECT_FALSE(FrameUnfinished(badHeader.data(), 20));
+  ByteVec tooLong = frame;
+  tooLong[9] = 0x08;
+  tooLong[8] = 0x01;  // 2049 bytes of data
+  EXPECT_FALSE(FrameUnfinished(tooLong.data(), 10));
 }
 
 TEST_F(TransportTest, SilenceAndClosedPortLogNothing) {
