@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "text/cp1251.h"
 #include "text/devnum.h"
 #include "text/hextext.h"
+#include "text/lines.h"
 
 namespace mkp {
 
@@ -558,12 +558,13 @@ bool TMKPParser::LoadTable(const std::string& path) {
 
   for (auto& list : ParseTables) list.Clear();
 
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
+  const std::optional<std::string> text = ReadTextFile(path);
+  if (!text) return false;
+  std::vector<std::string_view> lines;
+  ForEachLine(*text, [&](std::string_view line) { lines.push_back(line); });
 
-  std::string raw;
-  while (std::getline(file, raw)) {
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+  for (const std::string_view line : lines) {
+    std::string raw(line);
     for (char& c : raw)
       if (c == '\t') c = ' ';
 
@@ -623,7 +624,6 @@ bool TMKPParser::LoadTable(const std::string& path) {
       entry->Text = mask;
     }
   }
-  if (file.bad()) return false;
 
   TableFileName = std::filesystem::path(path).filename().string();
   return true;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "text/hextext.h"
+#include "text/lines.h"
 
 namespace mkp {
 
@@ -140,17 +141,15 @@ bool LoadDeviceDescription(const std::string& fileName, TDeviceModel& model) {
   model.RequestRows.Clear();
   model.RequestSaves.Clear();
   try {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) return false;
-    std::string line;
-    while (std::getline(file, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::optional<std::string> text = ReadTextFile(fileName);
+    if (!text) return false;
+    ForEachLine(*text, [&](std::string_view raw) {
+      std::string line(raw);
       CutLineComment(line);
       line = Trim(line);
-      if (line.empty()) continue;
-      ApplyDescriptionLine(line, model);
-    }
-    return !file.bad();
+      if (!line.empty()) ApplyDescriptionLine(line, model);
+    });
+    return true;
   } catch (const std::exception&) {
     return false;
   }

@@ -156,9 +156,14 @@ bool IsPacketSeparator(char c) {
 }  // namespace
 
 bool TextToPacket(std::string_view text, TMKPPacket& packet) {
+  // Blanks and control characters at either end are trimmed off, separators
+  // anywhere are dropped; what is left is read as digit pairs.
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   std::string digits;
   digits.reserve(text.size());
-  for (char c : Trim(text))
+  for (char c : text)
     if (!IsPacketSeparator(c)) digits.push_back(c);
   if (digits.empty() || digits.size() % 2 != 0 || digits.size() < 20) return false;
   auto byteAt = [&](std::size_t k) { return HexToByte(std::string_view(digits).substr(2 * k, 2)); };

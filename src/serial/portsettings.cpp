@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "serial/comport.h"
 #include "serial/line_names.h"
 #include "text/hextext.h"
+#include "text/lines.h"
 
 namespace mkp {
 
@@ -146,43 +145,37 @@ bool TPortSettings::LoadSettings(const std::string& fileName) {
   OnSettingsChange = nullptr;  // the changes made while loading reopen nothing
   bool ok = false;
   try {
-    std::ifstream in(fileName, std::ios::binary);
-    if (in) {
-      std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (!in.bad()) {
-        ok = true;
-        std::istringstream lines(content);
-        std::string line;
-        while (ok && std::getline(lines, line)) {
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          const auto eq = line.find('=');
-          if (eq == std::string::npos) continue;
-          const std::string key = UpperCase(line.substr(0, eq));  // blanks kept: "Parity =" is no key
-          const std::string value = Trim(line.substr(eq + 1));
-          if (key == "PORTNUMBER") {
-            SelectPort(IsPath(value) ? value : UpperCase(value));
-          } else if (key == "TRANSFERRATE") {
-            SelectSpeed(value);
-          } else if (key == "STOPBITS") {
-            SelectStopBits(value);
-          } else if (key == "PARITY") {
-            SelectParity(value);
-          } else if (key == "READINTERVALTIMEOUT") {
-            if (const auto number = DecimalToInt(value))
-              SetReadInterval(*number);
-            else
-              ok = false;
-          } else if (key == "WRITEINTERVALTIMEOUT") {
-            if (const auto number = DecimalToInt(value))
-              SetWriteInterval(*number);
-            else
-              ok = false;
-          }
-          // DTRControl, RTSControl, ReadTotalTimeoutConstant,
-          // ReadTotalTimeoutMultiplier, WriteTimeOutMultiplier and all other
-          // keys are read over.
+    if (const std::optional<std::string> content = ReadTextFile(fileName)) {
+      ok = true;
+      ForEachLine(*content, [&](std::string_view line) {
+        if (!ok) return;  // the first bad value ends the reading
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos) return;
+        const std::string key = UpperCase(line.substr(0, eq));  // blanks kept: "Parity =" is no key
+        const std::string value = Trim(line.substr(eq + 1));
+        if (key == "PORTNUMBER") {
+          SelectPort(IsPath(value) ? value : UpperCase(value));
+        } else if (key == "TRANSFERRATE") {
+          SelectSpeed(value);
+        } else if (key == "STOPBITS") {
+          SelectStopBits(value);
+        } else if (key == "PARITY") {
+          SelectParity(value);
+        } else if (key == "READINTERVALTIMEOUT") {
+          if (const auto number = DecimalToInt(value))
+            SetReadInterval(*number);
+          else
+            ok = false;
+        } else if (key == "WRITEINTERVALTIMEOUT") {
+          if (const auto number = DecimalToInt(value))
+            SetWriteInterval(*number);
+          else
+            ok = false;
         }
-      }
+        // DTRControl, RTSControl, ReadTotalTimeoutConstant,
+        // ReadTotalTimeoutMultiplier, WriteTimeOutMultiplier and all other
+        // keys are read over.
+      });
     }
   } catch (const std::exception&) {
     ok = false;

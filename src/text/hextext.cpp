@@ -1,6 +1,7 @@
 #include "text/hextext.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -16,16 +17,26 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-// Value of an upper-case hex digit, or -1.
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Value of a hex digit of either case, or -1.
+constexpr std::array<std::int8_t, 256> kDigitValues = [] {
+  std::array<std::int8_t, 256> values{};
+  for (auto& v : values) v = -1;
+  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  return values;
+}();
+
+int HexDigitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 // The two leading digit values of the trimmed, upper-cased text; false when
 // there are fewer than two characters or either is not a hex digit.
 bool LeadingDigitPair(std::string_view text, int& high, int& low) {
+  if (text.size() >= 2) {  // the usual case: two digits at the start, nothing to trim
+    high = HexDigitValue(text[0]);
+    low = HexDigitValue(text[1]);
+    if (high >= 0 && low >= 0) return true;
+  }
   const std::string t = UpperCase(Trim(text));
   if (t.size() < 2) return false;
   high = HexDigitValue(t[0]);
@@ -520,18 +531,49 @@ void SqueezeBlanks(std::string& text) {
 }
 
 void RemoveSpans(std::string& text, std::string_view opening, std::string_view closing) {
-  if (opening.empty() || closing.empty()) return;
-  std::size_t from = 0;
+  if (opening.empty() || closing.empty() || text.find(opening) == std::string::npos) return;
+  // Each step deletes from the first opening marker through the end of the
+  // first closing marker that ends after the opening one begins (in "A(*)B"
+  // the "*)" overlaps the "(*", and "(*)" goes). The text is rebuilt in one
+  // pass: kept holds the text before the last deletion point, which never
+  // contains a whole opening marker, and rest is what is still to be seen.
+  // A marker can only straddle the two within a few characters of the join.
+  const std::string_view source = text;
+  std::string kept;
+  kept.reserve(text.size());
+  std::size_t rest = 0;  // start of the unseen part of source
+  auto size = [&] { return kept.size() + (source.size() - rest); };
+  auto at = [&](std::size_t k) { return k < kept.size() ? kept[k] : source[rest + k - kept.size()]; };
+  auto find = [&](std::string_view marker, std::size_t from) -> std::size_t {
+    for (std::size_t k = from; k < kept.size(); ++k) {  // a few positions at most
+      if (k + marker.size() > size()) return std::string::npos;
+      std::size_t j = 0;
+      while (j < marker.size() && at(k + j) == marker[j]) ++j;
+      if (j == marker.size()) return k;
+    }
+    const std::size_t first = std::max(from, kept.size());
+    const std::size_t found = source.find(marker, rest + (first - kept.size()));
+    return found == std::string_view::npos ? std::string::npos : found - rest + kept.size();
+  };
   for (;;) {
-    const std::size_t open = FindMarker(text, opening, from);
-    if (open == std::string::npos) return;
-    const std::size_t close = FindMarker(text, closing, open + opening.size());
-    // No closing marker after the first opening one: the rest stays.
-    if (close == std::string::npos) return;
-    text.erase(open, close + closing.size() - open);
-    // The join may form an opening marker that starts a little earlier.
-    from = open >= opening.size() ? open - opening.size() + 1 : 0;
+    const std::size_t open = find(opening, kept.size() >= opening.size() ? kept.size() - opening.size() + 1 : 0);
+    if (open == std::string::npos) break;
+    const std::size_t close = find(closing, open >= closing.size() ? open - closing.size() + 1 : 0);
+    if (close == std::string::npos) break;
+    const std::size_t end = close + closing.size();  // past the deleted span, > open
+    const std::size_t keptSize = kept.size();
+    if (end <= keptSize) {
+      kept.erase(open, end - open);
+    } else {
+      if (open >= keptSize)
+        kept.append(source.substr(rest, open - keptSize));
+      else
+        kept.resize(open);
+      rest += end - keptSize;
+    }
   }
+  kept.append(source.substr(rest));
+  text = std::move(kept);
 }
 
 void CutLineComment(std::string& text) {
@@ -627,8 +669,9 @@ std::string PadShortLeft(std::string_view text, std::string_view fill, std::size
 std::optional<std::int32_t> DecimalToInt(std::string_view text) {
   const char* b = text.data();
   const char* e = b + text.size();
-  if (b != e && *b == '+') ++b;  // from_chars takes "-" only
-  if (b == e || (*b != '-' && (*b < '0' || *b > '9'))) return std::nullopt;
+  const bool plus = b != e && *b == '+';
+  if (plus) ++b;  // from_chars takes "-" only; "+-5" has one sign too many
+  if (b == e || ((plus || *b != '-') && (*b < '0' || *b > '9'))) return std::nullopt;
   std::int32_t value = 0;
   auto [p, ec] = std::from_chars(b, e, value);
   if (ec != std::errc() || p != e) return std::nullopt;

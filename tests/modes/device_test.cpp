@@ -64,8 +64,7 @@ TEST(ParseIntegerTest, Forms) {
 
 TEST(LoadDeviceDescriptionTest, KindsOfLineInOrder) {
   TTempDir dir;
-  const std::string file = dir.File(
-      "dev.rst",
+  const std::string content =
       "// a comment line\r\n"
       "\r\n"
       "   {Temperature} #2#  \r\n"
@@ -77,7 +76,8 @@ TEST(LoadDeviceDescriptionTest, KindsOfLineInOrder) {
       "<req // cut> [4]\r\n"
       "@@ One Step Delay = 250\r\n"
       "just some text\r\n"
-      "#7# no braces\r\n");
+      "#7# no braces\r\n";
+  const std::string file = dir.File("dev.rst", content);
   TDeviceModel model;
   ASSERT_TRUE(LoadDeviceDescription(file, model));
   EXPECT_EQ(Texts(model.RegisterNames), (Strings{"", "Temperature", "", "", "Pressure"}));
@@ -94,6 +94,24 @@ TEST(LoadDeviceDescriptionTest, KindsOfLineInOrder) {
   EXPECT_EQ(Texts(model.RequestSaves), (Strings{"SAVEDATALINES=t.log", ""}));
   EXPECT_EQ(model.OneStepDelay, 250);
   EXPECT_EQ(model.OneCycleDelay, 0);
+
+  // The same file with CR-only or LF-only line ends reads line by line alike.
+  for (const std::string end : {"\r", "\n"}) {
+    std::string other;
+    for (char c : content) {
+      if (c == '\n')
+        other += end;
+      else if (c != '\r')
+        other += c;
+    }
+    TDeviceModel again;
+    ASSERT_TRUE(LoadDeviceDescription(dir.File("other.rst", other), again));
+    EXPECT_EQ(Texts(again.RegisterNames), Texts(model.RegisterNames));
+    EXPECT_EQ(Texts(again.WriteTemplates), Texts(model.WriteTemplates));
+    EXPECT_EQ(Texts(again.Requests), Texts(model.Requests));
+    EXPECT_EQ(Texts(again.RequestRows), Texts(model.RequestRows));
+    EXPECT_EQ(again.OneStepDelay, 250);
+  }
 }
 
 TEST(LoadDeviceDescriptionTest, RegisterNumbers) {

@@ -300,6 +300,44 @@ TEST(CutTextTest, RemoveSpansDeletesBlockCommentsAndAlwaysEnds) {
   s = "(* a (* b *) c *)";
   RemoveSpans(s, "(*", "*)");  // no nesting: the first closing marker ends it
   EXPECT_EQ(s, " c *)");
+  s = "A(*)B";
+  RemoveSpans(s, "(*", "*)");  // the closing marker may overlap the opening one
+  EXPECT_EQ(s, "AB");
+  s.clear();
+  for (int i = 0; i < 800000; ++i) s += "{}";
+  RemoveSpans(s, "{", "}");  // a hostile line is handled in one pass
+  EXPECT_EQ(s, "");
+}
+
+// The rule as stated, one deletion at a time.
+std::string RemoveSpansLiterally(std::string text, std::string_view opening, std::string_view closing) {
+  for (;;) {
+    const std::size_t open = text.find(opening);
+    if (open == std::string::npos) return text;
+    const std::size_t from = open >= closing.size() ? open - closing.size() + 1 : 0;
+    const std::size_t close = text.find(closing, from);
+    if (close == std::string::npos) return text;
+    text.erase(open, close + closing.size() - open);
+  }
+}
+
+TEST(CutTextTest, RemoveSpansAgreesWithTheRuleOnRandomText) {
+  const std::pair<std::string_view, std::string_view> markers[] = {
+      {"(*", "*)"}, {"{", "}"}, {"ab", "ba"}, {"aa", "aa"}, {"a", "aba"}, {"abc", "c"}};
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (const auto& [opening, closing] : markers) {
+    for (int round = 0; round < 3000; ++round) {
+      const std::string alphabet = std::string(opening) + std::string(closing) + "x";
+      std::string text;
+      const int length = static_cast<int>(next() % 24);
+      for (int i = 0; i < length; ++i) text += alphabet[(next() >> 8) % alphabet.size()];
+      std::string fast = text;
+      RemoveSpans(fast, opening, closing);
+      ASSERT_EQ(fast, RemoveSpansLiterally(text, opening, closing))
+          << "text \"" << text << "\" markers " << opening << " " << closing;
+    }
+  }
 }
 
 TEST(CutTextTest, CommentsAndLeadingPairs) {
@@ -395,6 +433,14 @@ TEST(CutTextTest, Padding) {
   EXPECT_EQ(PadShortLeft("", "0", 3), "000");
   EXPECT_EQ(PadShortLeft("x", "0", 1000).size(), 255u);
   EXPECT_EQ(PadShortLeft("x", "", 5), "x");
+}
+
+TEST(NumberTextTest, DecimalToIntTakesOneOptionalSign) {
+  EXPECT_EQ(DecimalToInt("+5"), 5);
+  EXPECT_EQ(DecimalToInt("-5"), -5);
+  EXPECT_EQ(DecimalToInt("2147483647"), 2147483647);
+  for (const char* bad : {"+-5", "-+5", "--5", "+", "-", "", " 5", "5 ", "2147483648", "0x10"})
+    EXPECT_FALSE(DecimalToInt(bad).has_value()) << bad;
 }
 
 }  // namespace
