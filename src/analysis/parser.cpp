@@ -182,10 +182,11 @@ struct TValueBytes {
   std::array<std::uint8_t, 8> Bytes{};
 };
 
-// The hex digits of the pairs as they stand, upper-cased, in the given order.
+// The hex digits of the pairs as they stand in the packet text, in the given
+// order (typed lower-case digits stay lower case).
 std::string PairsText(const TValueBytes& v, std::initializer_list<int> order) {
   std::string text;
-  for (int i : order) text += UpperCase(v.Pairs[static_cast<std::size_t>(i)]);
+  for (int i : order) text += v.Pairs[static_cast<std::size_t>(i)];
   return text;
 }
 
@@ -378,7 +379,8 @@ void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
         if (data.AtEnd()) return;
         std::string_view typePair = data.TakePair();
         int element = HexToByte(typePair);
-        std::string heading = "arr of " + UpperCase(typePair);
+        std::string heading = "arr of ";
+        heading += typePair;
         if (typeCode == 17 || typeCode == 18) {
           heading += " = ";
         } else {
@@ -433,7 +435,7 @@ void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
             std::string_view pair = data.TakePair();
             fields.push_back(HexToByte(pair));
             if (i > 0) fieldList += ' ';
-            fieldList += UpperCase(pair);
+            fieldList += pair;
           }
           line += "struct(";
           line += fieldList;
@@ -498,7 +500,7 @@ std::string TMKPParser::DescribePacket(std::string_view text) {
       std::string code = Trim(data.Text.substr(data.Pos, 2));
       line += ErrorWord();
       line += ' ';
-      line += UpperCase(code);
+      line += code;
       line += " : ";
       line += ErrorMessage(HexToByte(code));
       break;
@@ -512,7 +514,7 @@ std::string TMKPParser::DescribePacket(std::string_view text) {
       line += ByteToHex(static_cast<std::uint8_t>(type));
       line += " : reg ";
       if (type % 2 == 1) {
-        line += UpperCase(data.TakePair());
+        line += data.TakePair();
       } else {
         line += '"';
         while (!data.AtEnd()) {

@@ -102,7 +102,7 @@ const TCommandRegistrar registrar({
     "Usage: mkptool describe [--hex CODE]... [--align] [--json] [TEXT]\n"
     "\n"
     "Prints the analyser's one-line description of a packet given in its text\n"
-    "form (\"010203.0A0B0C.07.05.0003 - 05 34 12 \") or the Master page's raw form\n"
+    "form (\"010203.0A0B0C.07.05.0300 - 05 34 12 \") or the Master page's raw form\n"
     "(header, \" - \", data). Only hex digit pairs count: \".\", \"-\", \":\", \",\"\n"
     "and blanks are dropped. The line is printed exactly, trailing blank\n"
     "included. Without TEXT, every line of standard input is described.\n"

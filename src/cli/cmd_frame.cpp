@@ -9,6 +9,7 @@
 #include "command.h"
 #include "modes/master.h"
 #include "protocol/packet.h"
+#include "text/cp1251.h"
 #include "text/hextext.h"
 
 namespace mkptool {
@@ -71,12 +72,9 @@ const TCommandRegistrar composeCommand({
           return mkp::ComposeFullPacket(header, data, mkp::ChecksumText(header),
                                         mkp::ChecksumText(data));
         };
-        if (!pos.empty()) {
-          const std::string line = pos[0] + (pos.size() > 1 ? "\t" + pos[1] : std::string());
-          return RunBatch({line}, [&](const std::string& in) {
-            const auto tab = in.find('\t');
-            return tab == std::string::npos ? one(in, "") : one(in.substr(0, tab), in.substr(tab + 1));
-          });
+        if (!pos.empty()) {  // the arguments as given: a TAB in them is text
+          const std::string data = pos.size() > 1 ? mkp::Utf8ToCp1251(pos[1]) : std::string();
+          return RunBatch({pos[0]}, [&](const std::string& header) { return one(header, data); });
         }
         return RunBatch({}, [&](const std::string& in) {
           const auto tab = in.find('\t');

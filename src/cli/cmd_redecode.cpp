@@ -19,7 +19,7 @@ namespace {
 // two blanks and the header checksum, then (with data) " - ", the data bytes,
 // two blanks and the data checksum. Its decode line described the header and
 // data fields only, so the checksums are dropped here. The transport's text
-// form ("010203.0A0B0C.07.05.0003 - 05 34 12 ") never holds two blanks.
+// form ("010203.0A0B0C.07.05.0300 - 05 34 12 ") never holds two blanks.
 std::string WithoutChecksums(const std::string& text) {
   const std::size_t dash = text.find(" - ");
   std::string head = text.substr(0, dash);

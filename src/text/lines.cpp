@@ -20,11 +20,15 @@ void ForEachLine(std::string_view text, const std::function<void(std::string_vie
 }
 
 std::optional<std::string> ReadTextFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return content;
+  try {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return content;
+  } catch (const std::exception&) {  // a folder opens, but reading it fails
+    return std::nullopt;
+  }
 }
 
 }  // namespace mkp

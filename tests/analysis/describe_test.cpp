@@ -57,9 +57,12 @@ TEST(DescribeTest, HeaderAndCommands) {
   EXPECT_EQ(p.DescribePacket(Packet(5, 1, "01 02 ")), "0A0B0C>>010203 ");
   EXPECT_EQ(p.DescribePacket(" .-:, ..--"), "000000>>000000 ");
   EXPECT_EQ(p.DescribePacket(""), "000000>>000000 ");
-  // The Master page's raw form and lower-case digits read the same.
-  EXPECT_EQ(p.DescribePacket("0102030a0b0c0705 0200 - 05 34 12"),
-            "0A0B0C>>010203 ANSW type 05 : reg 05 = 4660 ");
+  // The Master page's raw form and lower-case digits read the same; the
+  // register number and the error code are shown as they stand.
+  EXPECT_EQ(p.DescribePacket("0102030a0b0c0705 0200 - 0a 34 12"),
+            "0A0B0C>>010203 ANSW type 05 : reg 0a = 4660 ");
+  EXPECT_EQ(Utf8(p.DescribePacket("0102030a0b0c0300 0100 - 0a")),
+            "0A0B0C>>010203 ОШИБКА 0a : Некорректный пакет «Redirect»");
 }
 
 TEST(DescribeTest, RegisterByNumberAndByName) {
@@ -108,7 +111,7 @@ TEST_F(DecodeTest, IntegersDecimalAndHex) {
   EXPECT_EQ(Answer(33, "01 02 03"), "030201 ");
   EXPECT_EQ(Answer(35, "23 12 31 23 59 58 01 25"), "2312312359580125 ");
   EXPECT_EQ(Answer(31, "E8 03 07 06 05 04 03 17"), "17030405060703E8 ");
-  EXPECT_EQ(Answer(1, "ab 0c"), "AB 0C ");
+  EXPECT_EQ(Answer(1, "ab 0c"), "ab 0c ");  // the digits as they stand
 }
 
 TEST_F(DecodeTest, ShortLastValue) {
@@ -208,6 +211,9 @@ TEST_F(DecodeTest, ArraysAndStructs) {
   EXPECT_EQ(ResultTexts(parser), (std::vector<std::string>{"7 ", "4660"}));
   EXPECT_EQ(Answer(126, "02 03 01 41 42 00 09 01 11"), "struct(03 01)=(AB 9) struct(11)=() ");
   EXPECT_EQ(Answer(17, "7D 01 05 34 12"), "arr of 7D = struct(05)=(4660) ");
+  // Headings show the type digits as they stand.
+  EXPECT_EQ(Answer(17, "7d 01 05 34 12"), "arr of 7d = struct(05)=(4660) ");
+  EXPECT_EQ(Answer(125, "01 0d 34 12"), "struct(0d)=" + Answer(125, "01 0D 34 12").substr(11));
   EXPECT_EQ(Answer(0, "34 12"), "<unsupported>");
   EXPECT_EQ(Answer(41, ""), "<unsupported>");
 

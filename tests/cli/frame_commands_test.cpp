@@ -9,6 +9,8 @@ TEST(FrameCommands, ChecksumAndComposeTexts) {
   EXPECT_EQ(RunTool({"compose", "ab"}).Out, "AB  AB 00 00 00\n");
   EXPECT_EQ(RunTool({"compose", "01 02", "0a"}).Out, "01 02  02 01 00 00 - 0A  0A 00 00 00\n");
   EXPECT_EQ(RunTool({"compose", ""}).Out, " 00 00 00 00\n");
+  // An argument is taken as given: its TAB is no header/data separator.
+  EXPECT_EQ(RunTool({"compose", "\t7"}).Out, "07  07 00 00 00\n");
   // Batch mode: one answer per line, the compose fields split by a tab.
   auto batch = RunTool({"checksum"}, "ab\n01 02\r\n\n");
   EXPECT_EQ(batch.Status, 0);
