@@ -59,43 +59,6 @@ int PairBase(int code) {
   return code;
 }
 
-bool IsFixedSize(int base) {
-  switch (base) {
-    case 1: case 5: case 7: case 9: case 11: case 13: case 15: case 25: case 27:
-    case 31: case 33: case 35: case 37: case 39:
-      return true;
-    default:
-      return false;
-  }
-}
-
-int BytesPerValue(int base) {
-  switch (base) {
-    case 1: case 7: case 37: return 1;
-    case 5: case 9: case 13: case 15: return 2;
-    case 33: return 3;
-    case 11: case 25: case 27: return 4;
-    case 31: case 35: case 39: return 8;
-    default: return 0;
-  }
-}
-
-// Widths of a value text with "Array data align" on: hex form / decimal form.
-int AlignWidth(int base, bool hex) {
-  switch (base) {
-    case 1: case 37: return hex ? 2 : 3;
-    case 5: return hex ? 4 : 5;
-    case 7: return hex ? 2 : 4;
-    case 9: return hex ? 4 : 6;
-    case 11: case 39: return hex ? 8 : 10;
-    case 13: case 15: return hex ? 4 : 9;
-    case 25: case 27: return hex ? 8 : 14;
-    case 31: case 35: return hex ? 16 : 23;
-    case 33: return hex ? 6 : 11;
-    default: return 0;
-  }
-}
-
 }  // namespace
 
 // The remaining data text of a running description, read from a moving
@@ -182,88 +145,131 @@ struct TValueBytes {
   std::array<std::uint8_t, 8> Bytes{};
 };
 
-// The hex digits of the pairs as they stand in the packet text, in the given
-// order (typed lower-case digits stay lower case).
-std::string PairsText(const TValueBytes& v, std::initializer_list<int> order) {
-  std::string text;
-  for (int i : order) text += v.Pairs[static_cast<std::size_t>(i)];
-  return text;
+void AppendNumber(std::string& out, auto value) {
+  char digits[24];
+  const auto r = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, r.ptr);
 }
 
-std::string HexForm(int base, const TValueBytes& v) {
-  switch (base) {
-    case 1: case 7: case 37: return PairsText(v, {0});
-    case 5: case 9: case 13: case 15: return PairsText(v, {1, 0});
-    case 33: return PairsText(v, {2, 1, 0});
-    case 11: case 25: case 27: return PairsText(v, {3, 2, 1, 0});
-    case 31: case 39: return PairsText(v, {7, 6, 5, 4, 3, 2, 1, 0});
-    case 35: return PairsText(v, {0, 1, 2, 3, 4, 5, 6, 7});
-    default: return {};
+std::uint16_t WordAt(const TValueBytes& v, std::size_t i) {
+  return static_cast<std::uint16_t>(v.Bytes[i] | (v.Bytes[i + 1] << 8));
+}
+
+// The decimal forms, each appending its text.
+void DecimalByte(const TValueBytes& v, std::string& out) { AppendNumber(out, unsigned{v.Bytes[0]}); }
+void DecimalWord(const TValueBytes& v, std::string& out) { AppendNumber(out, unsigned{WordAt(v, 0)}); }
+void DecimalShortInt(const TValueBytes& v, std::string& out) {
+  AppendNumber(out, int{static_cast<std::int8_t>(v.Bytes[0])});
+}
+void DecimalInteger(const TValueBytes& v, std::string& out) {
+  AppendNumber(out, int{static_cast<std::int16_t>(WordAt(v, 0))});
+}
+void DecimalDword(const TValueBytes& v, std::string& out) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | v.Bytes[static_cast<std::size_t>(i)];
+  AppendNumber(out, value);
+}
+void DecimalQword(const TValueBytes& v, std::string& out) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | v.Bytes[static_cast<std::size_t>(i)];
+  AppendNumber(out, static_cast<std::int64_t>(value));
+}
+std::array<std::uint8_t, 4> FourBytes(const TValueBytes& v) {
+  return {v.Bytes[0], v.Bytes[1], v.Bytes[2], v.Bytes[3]};
+}
+void DecimalLSingle(const TValueBytes& v, std::string& out) { out += DeviceReal(DecodeLSingle(WordAt(v, 0))); }
+void DecimalSSingle(const TValueBytes& v, std::string& out) { out += DeviceReal(DecodeSSingle(WordAt(v, 0))); }
+void DecimalIeeeSingle(const TValueBytes& v, std::string& out) {
+  bool notANumber = false;
+  out += DeviceReal(DecodeIeeeSingle(FourBytes(v), notANumber));
+}
+void DecimalMSingle(const TValueBytes& v, std::string& out) { out += DeviceReal(DecodeMSingle(FourBytes(v))); }
+
+// Numbers joined by the separators between them: {n0, s0, n1, s1, ..., nk}.
+void AppendJoined(std::string& out, std::initializer_list<long> numbers, std::string_view separators) {
+  std::size_t i = 0;
+  for (long n : numbers) {
+    if (i > 0) out += separators[i - 1];
+    AppendNumber(out, n);
+    ++i;
   }
 }
-
-std::string DecimalForm(int base, const TValueBytes& v) {
+void DecimalLongDateTime(const TValueBytes& v, std::string& out) {
   const auto& b = v.Bytes;
-  auto word = [&](int i) {
-    return static_cast<std::uint16_t>(b[static_cast<std::size_t>(i)] |
-                                      (b[static_cast<std::size_t>(i) + 1] << 8));
-  };
-  auto four = [&] { return std::array<std::uint8_t, 4>{b[0], b[1], b[2], b[3]}; };
-  switch (base) {
-    case 1: return std::to_string(b[0]);
-    case 5: return std::to_string(word(0));
-    case 7: return std::to_string(static_cast<std::int8_t>(b[0]));
-    case 9: return std::to_string(static_cast<std::int16_t>(word(0)));
-    case 11: {
-      std::uint32_t value = 0;
-      for (int i = 3; i >= 0; --i) value = (value << 8) | b[static_cast<std::size_t>(i)];
-      return std::to_string(value);
+  AppendJoined(out, {b[5], b[6], b[7], b[4], b[3], b[2], WordAt(v, 0)}, ".. ::.");
+}
+void DecimalVorelAddr(const TValueBytes& v, std::string& out) {
+  AppendJoined(out, {v.Bytes[2], v.Bytes[1], v.Bytes[0]}, "..");
+}
+void DecimalBcdLongDateTime(const TValueBytes& v, std::string& out) {
+  std::array<long, 8> d{};
+  for (std::size_t i = 0; i < 8; ++i) d[i] = DecPairToByte(v.Pairs[i]);
+  AppendJoined(out, {2000 + d[0], d[1], d[2], d[3], d[4], d[5], d[6] * 100 + d[7]}, ".. ::.");
+}
+void DecimalBcdByte(const TValueBytes& v, std::string& out) { AppendNumber(out, unsigned{DecPairToByte(v.Pairs[0])}); }
+
+enum class TValueKind { Unsupported, Fixed, String, WideString, Array, Struct };
+
+// What the decoder needs to know of a type code; both members of a pair share
+// one entry.
+struct TTypeTraits {
+  TValueKind Kind = TValueKind::Unsupported;
+  int Bytes = 0;                              // bytes per value of a fixed-size type
+  int HexWidth = 0;                           // widths with "Array data align" on
+  int DecimalWidth = 0;
+  std::array<std::int8_t, 8> HexOrder{};      // bytes of the hex form, first to last
+  void (*Decimal)(const TValueBytes&, std::string&) = nullptr;
+  bool Joined = false;                        // the run's texts make one Results item
+  bool KeepsUnfinishedText = false;           // strings: text left at the end is shown
+  int FieldSize = 0;                          // in a struct: bytes, or one of the two below
+};
+constexpr int kToZeroByte = -1;
+constexpr int kToZeroUnit = -2;
+
+const std::array<TTypeTraits, 256>& TypeTable() {
+  static const std::array<TTypeTraits, 256> table = [] {
+    std::array<TTypeTraits, 256> t{};
+    using Order = std::array<std::int8_t, 8>;
+    auto fixed = [&](int code, int bytes, int hexWidth, int decimalWidth, Order order,
+                     void (*decimal)(const TValueBytes&, std::string&)) {
+      TTypeTraits traits{TValueKind::Fixed, bytes, hexWidth, decimalWidth, order, decimal};
+      traits.FieldSize = bytes;
+      t[static_cast<std::size_t>(code)] = traits;
+    };
+    const Order first{0}, wordOrder{1, 0}, threeOrder{2, 1, 0}, fourOrder{3, 2, 1, 0},
+        eightBack{7, 6, 5, 4, 3, 2, 1, 0}, eightForward{0, 1, 2, 3, 4, 5, 6, 7};
+    fixed(1, 1, 2, 3, first, DecimalByte);
+    fixed(5, 2, 4, 5, wordOrder, DecimalWord);
+    fixed(7, 1, 2, 4, first, DecimalShortInt);
+    fixed(9, 2, 4, 6, wordOrder, DecimalInteger);
+    fixed(11, 4, 8, 10, fourOrder, DecimalDword);
+    fixed(13, 2, 4, 9, wordOrder, DecimalLSingle);
+    fixed(15, 2, 4, 9, wordOrder, DecimalSSingle);
+    fixed(25, 4, 8, 14, fourOrder, DecimalIeeeSingle);
+    fixed(27, 4, 8, 14, fourOrder, DecimalMSingle);
+    fixed(31, 8, 16, 23, eightBack, DecimalLongDateTime);
+    fixed(33, 3, 6, 11, threeOrder, DecimalVorelAddr);
+    fixed(35, 8, 16, 23, eightForward, DecimalBcdLongDateTime);
+    fixed(37, 1, 2, 3, first, DecimalBcdByte);
+    fixed(39, 8, 8, 10, eightBack, DecimalQword);
+    t[1].Joined = t[37].Joined = true;
+    for (int code : {3, 21, 23}) {
+      t[static_cast<std::size_t>(code)].Kind = TValueKind::String;
+      t[static_cast<std::size_t>(code)].FieldSize = kToZeroByte;
     }
-    case 13: return DeviceReal(DecodeLSingle(word(0)));
-    case 15: return DeviceReal(DecodeSSingle(word(0)));
-    case 25: {
-      bool notANumber = false;
-      return DeviceReal(DecodeIeeeSingle(four(), notANumber));
-    }
-    case 27: return DeviceReal(DecodeMSingle(four()));
-    case 31:
-      return std::to_string(b[5]) + "." + std::to_string(b[6]) + "." + std::to_string(b[7]) +
-             " " + std::to_string(b[4]) + ":" + std::to_string(b[3]) + ":" +
-             std::to_string(b[2]) + "." + std::to_string(word(0));
-    case 33:
-      return std::to_string(b[2]) + "." + std::to_string(b[1]) + "." + std::to_string(b[0]);
-    case 35: {
-      std::array<int, 8> d{};
-      for (std::size_t i = 0; i < 8; ++i) d[i] = DecPairToByte(v.Pairs[i]);
-      return std::to_string(2000 + d[0]) + "." + std::to_string(d[1]) + "." +
-             std::to_string(d[2]) + " " + std::to_string(d[3]) + ":" + std::to_string(d[4]) +
-             ":" + std::to_string(d[5]) + "." + std::to_string(d[6] * 100 + d[7]);
-    }
-    case 37: return std::to_string(DecPairToByte(v.Pairs[0]));
-    case 39: {
-      std::uint64_t value = 0;
-      for (int i = 7; i >= 0; --i) value = (value << 8) | b[static_cast<std::size_t>(i)];
-      return std::to_string(static_cast<std::int64_t>(value));
-    }
-    default: return {};
-  }
+    t[3].KeepsUnfinishedText = true;
+    t[29].Kind = TValueKind::WideString;
+    t[29].FieldSize = kToZeroUnit;
+    t[17].Kind = t[19].Kind = t[20].Kind = TValueKind::Array;
+    t[125].Kind = TValueKind::Struct;
+    for (int code = 2; code <= 126; code += 2)  // the even member of each pair
+      if (code != 20 && (code <= 40 || code == 126)) t[static_cast<std::size_t>(code)] = t[static_cast<std::size_t>(code - 1)];
+    return t;
+  }();
+  return table;
 }
 
-// Size in bytes of a struct field of the given type, measured on the data
-// ahead of the cursor (strings up to and including their terminator); 0 for
-// arrays, structs and unsupported codes.
-int FieldSizeOf(int code) {
-  switch (code) {
-    case 1: case 2: case 7: case 8: case 37: case 38: return 1;
-    case 5: case 6: case 9: case 10: case 13: case 14: case 15: case 16: return 2;
-    case 33: case 34: return 3;
-    case 11: case 12: case 25: case 26: case 27: case 28: return 4;
-    case 31: case 32: case 35: case 36: case 39: case 40: return 8;
-    case 3: case 4: case 21: case 22: case 23: case 24: return -1;  // to a zero byte
-    case 29: case 30: return -2;                                    // to a zero unit
-    default: return 0;
-  }
-}
+const TTypeTraits& Traits(int code) { return TypeTable()[static_cast<std::size_t>(code & 0xFF)]; }
 
 }  // namespace
 
@@ -295,179 +301,182 @@ void TMKPParser::DecodeValues(int typeCode, std::string_view dataText, std::stri
   }
 }
 
-void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
-  // Pads the value when "Array data align" is on and appends it to the line.
-  auto emit = [&](std::string& value, int width) {
-    if (ArrayAlign && static_cast<int>(value.size()) < width)
-      value.append(static_cast<std::size_t>(width) - value.size(), ' ');
-    line += value;
-    line += ' ';
-  };
+void TMKPParser::EmitValue(std::string& value, int width, std::string& line) {
+  if (ArrayAlign && static_cast<int>(value.size()) < width)
+    value.append(static_cast<std::size_t>(width) - value.size(), ' ');
+  line += value;
+  line += ' ';
+}
 
+void TMKPParser::DecodeFixed(int typeCode, TCursor& data, std::string& line) {
+  const TTypeTraits& traits = Traits(typeCode);
+  const bool hex = std::as_const(*this).HexFlagForType(typeCode);
+  const int width = hex ? traits.HexWidth : traits.DecimalWidth;
+  const auto size = static_cast<std::size_t>(traits.Bytes);
+  std::string run;
+  std::string shown;
+  TValueBytes v;  // each value fills the first `size` entries
+  while (!data.AtEnd()) {
+    for (std::size_t i = 0; i < size; ++i) {
+      v.Pairs[i] = data.TakePair();
+      v.Bytes[i] = TCursor::PairValue(v.Pairs[i]);
+    }
+    shown.clear();
+    if (hex) {
+      for (std::size_t i = 0; i < size; ++i) shown += v.Pairs[static_cast<std::size_t>(traits.HexOrder[i])];
+    } else {
+      traits.Decimal(v, shown);
+    }
+    EmitValue(shown, width, line);
+    if (traits.Joined) {
+      run += shown;
+      run += ' ';
+    } else {
+      Results.AddText(shown);
+    }
+  }
+  if (traits.Joined) Results.AddText(run);
+}
+
+void TMKPParser::DecodeStrings(int typeCode, TCursor& data, std::string& line) {
+  std::string collected;
+  auto emit = [&] {
+    line += collected;
+    line += ' ';
+    Results.AddText(collected);
+    collected.clear();
+  };
+  while (!data.AtEnd()) {
+    const std::uint8_t byte = data.ReadByte();
+    if (byte == 0)
+      emit();
+    else
+      collected += static_cast<char>(byte);
+  }
+  if (Traits(typeCode).KeepsUnfinishedText && !collected.empty()) emit();
+}
+
+void TMKPParser::DecodeWideStrings(TCursor& data, std::string& line) {
+  std::string collected;
+  while (!data.AtEnd()) {
+    const std::uint8_t low = data.ReadByte();
+    const std::uint8_t high = data.ReadByte();
+    const auto unit = static_cast<char16_t>(low | (high << 8));
+    if (unit == 0) {
+      line += collected;
+      line += ' ';
+      Results.AddText(collected);
+      collected.clear();
+    } else {
+      collected += UnicodeToCp1251(unit);
+    }
+  }
+}
+
+int TMKPParser::DecodeArrayHeading(int typeCode, TCursor& data, std::string& line) {
+  const std::string_view typePair = data.TakePair();
+  const int element = HexToByte(typePair);
+  if (typeCode == 17 || typeCode == 18) {
+    line += "arr of ";
+    line += typePair;
+    line += " = ";
+    return element;
+  }
+  long start = 0;
+  long count = 0;
+  if (typeCode == 19) {
+    start = data.ReadByte();
+    start |= static_cast<long>(data.ReadByte()) << 8;
+    count = data.ReadByte();
+    count |= static_cast<long>(data.ReadByte()) << 8;
+  } else {
+    // Each bound is the decimal text before the next "00" of the remaining
+    // hex text, which is dropped through that "00". A bad bound ends the
+    // description before the heading is shown.
+    auto bound = [&]() -> long {
+      const std::size_t at = data.Text.find("00", data.Pos);
+      const std::string_view text = data.Text.substr(
+          data.Pos, at == std::string_view::npos ? std::string_view::npos : at - data.Pos);
+      data.Pos = at == std::string_view::npos ? data.Text.size() : at + 2;
+      data.SkipBlanks();
+      const auto value = DecimalToInt(Trim(text));
+      if (!value) throw TBadBounds{};
+      return *value;
+    };
+    start = bound();
+    count = bound();
+  }
+  line += "arr of ";
+  line += typePair;
+  line += " [";
+  AppendNumber(line, start);
+  line += "..";
+  AppendNumber(line, static_cast<long long>(start) + count - 1);
+  line += "] = ";
+  return element;
+}
+
+void TMKPParser::DecodeStruct(TCursor& data, std::string& line) {
+  std::vector<int> fields;
+  while (!data.AtEnd()) {
+    const int n = data.ReadByte();
+    fields.clear();
+    line += "struct(";
+    for (int i = 0; i < n; ++i) {
+      const std::string_view pair = data.TakePair();
+      fields.push_back(HexToByte(pair));
+      if (i > 0) line += ' ';
+      line += pair;
+    }
+    line += ")=(";
+    for (const int field : fields) {
+      const int size = Traits(field).FieldSize;
+      if (size == 0) continue;  // arrays, structs, unsupported codes
+      const std::size_t begin = data.Pos;
+      if (size > 0) {
+        for (int i = 0; i < size && !data.AtEnd(); ++i) data.TakePair();
+      } else if (size == kToZeroByte) {
+        while (!data.AtEnd() && data.ReadByte() != 0) {
+        }
+      } else {
+        while (!data.AtEnd()) {
+          const std::uint8_t low = data.ReadByte();
+          const std::uint8_t high = data.ReadByte();
+          if (low == 0 && high == 0) break;
+        }
+      }
+      TCursor alone{data.Text.substr(begin, data.Pos - begin), 0};
+      Decode(field, alone, line);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    line += ") ";
+  }
+}
+
+void TMKPParser::Decode(int typeCode, TCursor& data, std::string& line) {
   // Arrays whose element type is again an array consume the rest of the data
   // themselves, so a chain of array headings is walked in this loop rather
   // than by nesting calls.
   for (;;) {
-    int base = PairBase(typeCode);
-
-    if (IsFixedSize(base)) {
-      const bool hex = std::as_const(*this).HexFlagForType(base);
-      const int width = AlignWidth(base, hex);
-      const int size = BytesPerValue(base);
-      const bool joined = base == 1 || base == 37;
-      std::string run;
-      TValueBytes v;  // each value fills the first `size` entries
-      while (!data.AtEnd()) {
-        for (int i = 0; i < size; ++i) {
-          v.Pairs[static_cast<std::size_t>(i)] = data.TakePair();
-          v.Bytes[static_cast<std::size_t>(i)] = TCursor::PairValue(v.Pairs[static_cast<std::size_t>(i)]);
-        }
-        std::string shown = hex ? HexForm(base, v) : DecimalForm(base, v);
-        emit(shown, width);
-        if (joined) {
-          run += shown;
-          run += ' ';
-        } else {
-          Results.AddText(shown);
-        }
-      }
-      if (joined) Results.AddText(run);
-      return;
-    }
-
-    switch (typeCode) {
-      case 3: case 4: case 21: case 22: case 23: case 24: {
-        std::string collected;
-        while (!data.AtEnd()) {
-          std::uint8_t byte = data.ReadByte();
-          if (byte == 0) {
-            line += collected;
-            line += ' ';
-            Results.AddText(collected);
-            collected.clear();
-          } else {
-            collected += static_cast<char>(byte);
-          }
-        }
-        if ((typeCode == 3 || typeCode == 4) && !collected.empty()) {
-          line += collected;
-          line += ' ';
-          Results.AddText(collected);
-        }
-        return;
-      }
-
-      case 29: case 30: {
-        std::string collected;
-        while (!data.AtEnd()) {
-          std::uint8_t low = data.ReadByte();
-          std::uint8_t high = data.ReadByte();
-          char16_t unit = static_cast<char16_t>(low | (high << 8));
-          if (unit == 0) {
-            line += collected;
-            line += ' ';
-            Results.AddText(collected);
-            collected.clear();
-          } else {
-            collected += UnicodeToCp1251(unit);
-          }
-        }
-        return;
-      }
-
-      case 17: case 18: case 19: case 20: {
+    switch (Traits(typeCode).Kind) {
+      case TValueKind::Fixed: return DecodeFixed(typeCode, data, line);
+      case TValueKind::String: return DecodeStrings(typeCode, data, line);
+      case TValueKind::WideString: return DecodeWideStrings(data, line);
+      case TValueKind::Struct: return DecodeStruct(data, line);
+      case TValueKind::Unsupported: line += "<unsupported>"; return;
+      case TValueKind::Array: {
         if (data.AtEnd()) return;
-        std::string_view typePair = data.TakePair();
-        int element = HexToByte(typePair);
-        std::string heading = "arr of ";
-        heading += typePair;
-        if (typeCode == 17 || typeCode == 18) {
-          heading += " = ";
+        const int element = DecodeArrayHeading(typeCode, data, line);
+        if (Traits(element).Kind != TValueKind::Array) {
+          // Every element type either consumes the rest of the data or (an
+          // unsupported one) none of it; in the latter case the next byte is
+          // the next element type.
+          Decode(element, data, line);
         } else {
-          long start = 0;
-          long count = 0;
-          if (typeCode == 19) {
-            start = data.ReadByte();
-            start |= static_cast<long>(data.ReadByte()) << 8;
-            count = data.ReadByte();
-            count |= static_cast<long>(data.ReadByte()) << 8;
-          } else {
-            // Each bound is the decimal text before the next "00" of the
-            // remaining hex text, which is dropped through that "00".
-            auto bound = [&]() -> long {
-              std::size_t at = data.Text.find("00", data.Pos);
-              std::string_view text = data.Text.substr(
-                  data.Pos, at == std::string_view::npos ? std::string_view::npos : at - data.Pos);
-              data.Pos = at == std::string_view::npos ? data.Text.size() : at + 2;
-              data.SkipBlanks();
-              auto value = DecimalToInt(Trim(text));
-              if (!value) throw TBadBounds{};
-              return *value;
-            };
-            start = bound();
-            count = bound();
-          }
-          heading += " [";
-          heading += std::to_string(start);
-          heading += "..";
-          heading += std::to_string(static_cast<long long>(start) + count - 1);
-          heading += "] = ";
-        }
-        line += heading;
-        if (element == 17 || element == 18 || element == 19 || element == 20) {
           typeCode = element;
-          continue;
         }
-        Decode(element, data, line);
-        // Every element type either consumes the rest of the data or (an
-        // unsupported one) none of it; in the latter case the next byte is
-        // the next element type.
         continue;
       }
-
-      case 125: case 126: {
-        while (!data.AtEnd()) {
-          int n = data.ReadByte();
-          std::vector<int> fields;
-          fields.reserve(static_cast<std::size_t>(n));
-          std::string fieldList;
-          for (int i = 0; i < n; ++i) {
-            std::string_view pair = data.TakePair();
-            fields.push_back(HexToByte(pair));
-            if (i > 0) fieldList += ' ';
-            fieldList += pair;
-          }
-          line += "struct(";
-          line += fieldList;
-          line += ")=(";
-          for (int field : fields) {
-            int size = FieldSizeOf(field);
-            if (size == 0) continue;
-            std::size_t begin = data.Pos;
-            if (size > 0) {
-              for (int i = 0; i < size && !data.AtEnd(); ++i) data.TakePair();
-            } else if (size == -1) {
-              while (!data.AtEnd() && data.ReadByte() != 0) {
-              }
-            } else {
-              while (!data.AtEnd()) {
-                std::uint8_t low = data.ReadByte();
-                std::uint8_t high = data.ReadByte();
-                if (low == 0 && high == 0) break;
-              }
-            }
-            TCursor alone{data.Text.substr(begin, data.Pos - begin), 0};
-            Decode(field, alone, line);
-          }
-          while (!line.empty() && line.back() == ' ') line.pop_back();
-          line += ") ";
-        }
-        return;
-      }
-
-      default:
-        line += "<unsupported>";
-        return;
     }
   }
 }
@@ -476,8 +485,12 @@ std::string TMKPParser::DescribePacket(std::string_view text) {
   Results.Clear();
   std::string work;
   work.reserve(text.size());
-  for (char c : text)
-    if (!IsSeparator(c)) work += c;
+  for (std::size_t i = 0; i < text.size();) {  // the runs between separators, each in one piece
+    std::size_t end = i;
+    while (end < text.size() && !IsSeparator(text[end])) ++end;
+    work.append(text.substr(i, end - i));
+    i = end + 1;
+  }
 
   TCursor data{work, 0};
   std::array<std::uint8_t, 10> t{};

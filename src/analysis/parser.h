@@ -101,6 +101,15 @@ public:
 private:
   struct TCursor;
   void Decode(int typeCode, TCursor& data, std::string& line);
+  // The value kinds of Decode.
+  void DecodeFixed(int typeCode, TCursor& data, std::string& line);
+  void DecodeStrings(int typeCode, TCursor& data, std::string& line);
+  void DecodeWideStrings(TCursor& data, std::string& line);
+  // Appends an array heading and returns the element type.
+  int DecodeArrayHeading(int typeCode, TCursor& data, std::string& line);
+  void DecodeStruct(TCursor& data, std::string& line);
+  // Pads the value when "Array data align" is on and appends it to the line.
+  void EmitValue(std::string& value, int width, std::string& line);
 };
 
 }  // namespace mkp

@@ -43,6 +43,14 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// Length of the run of 7-bit bytes from position i; they stand the same in
+// both encodings and are copied as one piece.
+std::size_t AsciiRun(std::string_view text, std::size_t i) {
+  std::size_t end = i;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+  return end - i;
+}
+
 }  // namespace
 
 char UnicodeToCp1251(char32_t codePoint) {
@@ -58,17 +66,17 @@ char UnicodeToCp1251(char32_t codePoint) {
 std::string Cp1251ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out.push_back(ch);
-    } else {
-      const char16_t cp = kHighHalf[c - 0x80];
-      if (cp == 0)
-        out.push_back('?');
-      else
-        AppendUtf8(out, cp);
-    }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t ascii = AsciiRun(text, i);
+    out.append(text.substr(i, ascii));
+    i += ascii;
+    if (i >= text.size()) break;
+    const char16_t cp = kHighHalf[static_cast<unsigned char>(text[i++]) - 0x80];
+    if (cp == 0)
+      out.push_back('?');
+    else
+      AppendUtf8(out, cp);
   }
   return out;
 }
@@ -79,12 +87,11 @@ std::string Utf8ToCp1251(std::string_view text) {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
+    const std::size_t ascii = AsciiRun(text, i);
+    out.append(text.substr(i, ascii));
+    i += ascii;
+    if (i >= n) break;
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      ++i;
-      continue;
-    }
     // Length of the sequence and the smallest code point it may carry
     // (anything below is an overlong form and so invalid).
     std::size_t len = 0;

@@ -10,13 +10,23 @@ namespace mkp {
 
 namespace {
 
-// mantissa * 10^exponent, correctly rounded: the decimal text is read back
-// instead of multiplying by a power of ten that a double cannot hold exactly.
+// mantissa * 10^exponent, correctly rounded. Up to 10^22 a power of ten is
+// exact in a double, and so is a mantissa below 2^53: one multiplication or
+// division is then correctly rounded. Beyond, the decimal text is read back
+// instead of using a power of ten that a double cannot hold exactly.
 double ScaledDecimal(std::uint32_t mantissa, int exponent) {
   if (mantissa == 0) return 0.0;
-  const std::string text = std::to_string(mantissa) + "e" + std::to_string(exponent);
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (exponent >= 0 && exponent <= 22) return mantissa * kPowers[exponent];
+  if (exponent < 0 && exponent >= -22) return mantissa / kPowers[-exponent];
+  char text[32];
+  char* end = std::to_chars(text, text + sizeof text, mantissa).ptr;
+  *end++ = 'e';
+  end = std::to_chars(end, text + sizeof text, exponent).ptr;
   double value = 0.0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
+  std::from_chars(text, end, value);
   return value;
 }
 

@@ -2,16 +2,20 @@
 
 namespace mkp {
 
-TParamItem* TParamList::Add(std::int32_t code, const std::string& text, long double value) {
-  TParamItem item;
-  item.Code = code;
-  item.Text = text;
-  item.Value = value;
-  item.Index = items_.empty() ? 0 : items_.back().Index + 1;
+TParamItem* TParamList::Add(std::int32_t code, std::string_view text, long double value) {
+  const std::int32_t index = items_.empty() ? 0 : items_.back().Index + 1;
   const bool wasEmpty = items_.empty();
-  items_.push_back(std::move(item));
+  if (spare_.empty())
+    items_.emplace_back();
+  else
+    items_.splice(items_.end(), spare_, spare_.begin());
+  TParamItem& item = items_.back();
+  item.Code = code;
+  item.Text.assign(text);
+  item.Value = value;
+  item.Index = index;
   if (wasEmpty) cursor_ = items_.begin();
-  return &items_.back();
+  return &item;
 }
 
 TParamItem* TParamList::Find(std::int32_t index) {
@@ -65,7 +69,7 @@ void TParamList::DeleteCurrent() {
 }
 
 void TParamList::Clear() {
-  items_.clear();
+  spare_.splice(spare_.end(), items_);
   cursor_.reset();
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace mkp {
 
@@ -31,8 +32,8 @@ public:
 
   // Appends an item; Index is 0 in an empty list, else the last Index + 1.
   // The first item of an empty list also becomes the cursor.
-  TParamItem* Add(std::int32_t code, const std::string& text, long double value);
-  TParamItem* AddText(const std::string& text) { return Add(0, text, 0.0L); }
+  TParamItem* Add(std::int32_t code, std::string_view text, long double value);
+  TParamItem* AddText(std::string_view text) { return Add(0, text, 0.0L); }
   // The first item whose Index equals the key, which becomes the cursor; none
   // (and the cursor none) when absent.
   TParamItem* Find(std::int32_t index);
@@ -42,6 +43,8 @@ public:
   // Removes the cursor item; the cursor moves to its next, else its previous.
   void DeleteCurrent();
   void Clear();
+  // Clear keeps the removed items' storage for the next Adds (a list that is
+  // refilled for every packet then allocates nothing).
   // Replaces *destination by a fresh list holding copies of the items found by
   // Index 0..Count-1, with fresh Index values.
   void CopyTo(std::unique_ptr<TParamList>& destination) const;
@@ -57,6 +60,7 @@ public:
 
 private:
   std::list<TParamItem> items_;
+  std::list<TParamItem> spare_;  // cleared items, reused by Add
   std::optional<std::list<TParamItem>::iterator> cursor_;
 };
 
