@@ -39,27 +39,11 @@ bool AddHexCode(const std::string& text, TAnalysisOptions& options, std::string&
 
 }  // namespace
 
-bool ExtractAnalysisOptions(std::vector<std::string>& args, TAnalysisOptions& options,
-                            std::string& error) {
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--align") {
-      options.Align = true;
-    } else if (a == "--hex") {
-      if (i + 1 >= args.size()) {
-        error = "--hex needs a type code";
-        return false;
-      }
-      if (!AddHexCode(args[++i], options, error)) return false;
-    } else if (a.rfind("--hex=", 0) == 0) {
-      if (!AddHexCode(a.substr(6), options, error)) return false;
-    } else {
-      rest.push_back(a);
-    }
-  }
-  args = std::move(rest);
-  return true;
+void AddAnalysisOptions(TOptionTable& table, TAnalysisOptions& options) {
+  table.push_back(Flag("--align", options.Align));
+  table.push_back({"--hex", true, [&options](const std::string& code, std::string& error) {
+                     return AddHexCode(code, options, error);
+                   }});
 }
 
 }  // namespace mkptool

@@ -3,6 +3,8 @@
 // ("Array data align").
 #pragma once
 
+#include "options.h"
+
 #include <string>
 #include <vector>
 
@@ -19,13 +21,10 @@ struct TAnalysisOptions {
   void ApplyTo(mkp::TMKPParser& parser) const;
 };
 
-// Removes the analyser options ("--hex CODE", "--hex=CODE", "--align") from
-// args and records them. False (with a message in error) for a missing or
-// unknown CODE; CODE is a type code in decimal with a hex switch (1, 5, 7, 9,
-// 11, 13, 15, 25, 27, 31, 33, 35, 37, 39, or the even code of the same pair)
-// or "all".
-bool ExtractAnalysisOptions(std::vector<std::string>& args, TAnalysisOptions& options,
-                            std::string& error);
+// Adds "--hex CODE" and "--align" to a command's option table. CODE is a
+// type code in decimal with a hex switch (1, 5, 7, 9, 11, 13, 15, 25, 27, 31,
+// 33, 35, 37, 39, or the even code of the same pair) or "all".
+void AddAnalysisOptions(TOptionTable& table, TAnalysisOptions& options);
 
 // The option lines for a command's --help text.
 extern const char* const AnalysisOptionsHelp;

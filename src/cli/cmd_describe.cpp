@@ -55,25 +55,13 @@ std::string DescriptionJson(const std::string& line, mkp::TParamList& results) {
 }
 
 int RunDescribe(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions options;
-  std::string error;
-  if (!ExtractAnalysisOptions(args, options, error)) {
-    std::cerr << "mkptool describe: " << error << "\n";
-    return 2;
-  }
   bool json = false;
+  TOptionTable optionTable;
+  AddAnalysisOptions(optionTable, options);
+  optionTable.push_back(Flag("--json", json));
   std::vector<std::string> words;
-  for (const auto& a : args) {
-    if (a == "--json") {
-      json = true;
-    } else if (a.size() > 1 && a.rfind("--", 0) == 0) {
-      std::cerr << "mkptool describe: unknown option '" << a << "'\n";
-      return 2;
-    } else {
-      words.push_back(a);
-    }
-  }
+  if (!ReadOptions("describe", arguments, optionTable, words)) return 2;
   // The packet text may come as several words (its groups unquoted).
   std::vector<std::string> inputs;
   if (!words.empty()) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "options.h"
 #include "modes/master.h"
 #include "protocol/packet.h"
 #include "text/cp1251.h"
@@ -15,19 +16,13 @@
 namespace mkptool {
 namespace {
 
+// A usage error already reported on standard error.
+struct TUsageError {};
+
+// These commands take no options: the words of args are their input.
 std::vector<std::string> Positional(const std::vector<std::string>& args, const char* command) {
   std::vector<std::string> out;
-  bool onlyPositional = false;
-  for (const auto& a : args) {
-    if (!onlyPositional && a == "--") {
-      onlyPositional = true;
-      continue;
-    }
-    // A lone "-" or text such as "-5" is input, not an option.
-    if (!onlyPositional && a.size() > 2 && a.rfind("--", 0) == 0)
-      throw std::invalid_argument(std::string("mkptool ") + command + ": unknown option " + a);
-    out.push_back(a);
-  }
+  if (!ReadOptions(command, args, {}, out)) throw TUsageError{};
   return out;
 }
 
@@ -36,6 +31,8 @@ int Guarded(const std::function<int()>& body) {
     return body();
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  } catch (const TUsageError&) {
     return 2;
   }
 }

@@ -17,53 +17,40 @@ namespace mkptool {
 namespace {
 
 int RunListen(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  if (!ExtractPortCommandOptions("listen", args, analysis, port)) return 2;
   long long count = 0;  // 0: no limit
   double seconds = 0;   // 0: no limit
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string a = args[i], value;
-    bool hasValue = false;
-    if (auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = a.substr(eq + 1);
-      a = a.substr(0, eq);
-      hasValue = true;
-    }
-    if (a != "--count" && a != "--seconds") {
-      std::cerr << "mkptool listen: unexpected argument '" << args[i] << "'\n";
-      return 2;
-    }
-    if (!hasValue) {
-      if (i + 1 >= args.size()) {
-        std::cerr << "mkptool listen: " << a << " needs a value\n";
-        return 2;
-      }
-      value = args[++i];
-    }
-    if (a == "--count") {
-      auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
-      if (value.empty() || ec != std::errc() || p != value.data() + value.size() || count <= 0) {
-        std::cerr << "mkptool listen: --count must be a positive whole number\n";
-        return 2;
-      }
-    } else {
-      try {
-        std::size_t used = 0;
-        seconds = std::stod(value, &used);
-        if (used != value.size() || !(seconds > 0) || !std::isfinite(seconds)) throw std::invalid_argument("");
-      } catch (const std::exception&) {
-        std::cerr << "mkptool listen: --seconds must be a positive number\n";
-        return 2;
-      }
-    }
+  TOptionTable optionTable = PortCommandOptions(analysis, port);
+  optionTable.push_back({"--count", true, [&](const std::string& value, std::string& error) {
+                     auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+                     if (value.empty() || ec != std::errc() || p != value.data() + value.size() || count <= 0) {
+                       error = "--count must be a positive whole number";
+                       return false;
+                     }
+                     return true;
+                   }});
+  optionTable.push_back({"--seconds", true, [&](const std::string& value, std::string& error) {
+                     try {
+                       std::size_t used = 0;
+                       seconds = std::stod(value, &used);
+                       if (used == value.size() && seconds > 0 && std::isfinite(seconds)) return true;
+                     } catch (const std::exception&) {
+                     }
+                     error = "--seconds must be a positive number";
+                     return false;
+                   }});
+  std::vector<std::string> words;
+  if (!ReadPortCommandOptions("listen", arguments, optionTable, port, words)) return 2;
+  if (!words.empty()) {
+    std::cerr << "mkptool listen: unexpected argument '" << words[0] << "'\n";
+    return 2;
   }
 
   TPortSession session;
   analysis.ApplyTo(session.Parser);
+  InstallStopSignals();  // a stop asked for while the port opens counts too
   if (!session.Open(port)) return 2;
-  InstallStopSignals();
 
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(

@@ -49,16 +49,13 @@ std::string TableText(const mkp::TRegistersTable& table) {
 }
 
 int RunPoll(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  if (!ExtractPortCommandOptions("poll", args, analysis, port)) return 2;
   TRegistersOptions options;
-  std::string error;
-  if (!ExtractRegistersOptions(args, options, /*allowCycles=*/true, error)) {
-    std::cerr << "mkptool poll: " << error << "\n";
-    return 2;
-  }
+  TOptionTable optionTable = PortCommandOptions(analysis, port);
+  AddRegistersOptions(optionTable, options, /*allowCycles=*/true);
+  std::vector<std::string> args;
+  if (!ReadPortCommandOptions("poll", arguments, optionTable, port, args)) return 2;
   if (args.size() != 1) {
     std::cerr << "mkptool poll: give exactly one device description file (.rst)\n";
     return 2;
@@ -80,8 +77,8 @@ int RunPoll(const std::vector<std::string>& arguments) {
     session.Transport.SetTerminalBox(&reports);
     session.Transport.SetDecodeBox(nullptr);
   }
+  InstallStopSignals();  // a stop asked for while the port opens counts too
   if (!session.Open(port)) return 2;
-  InstallStopSignals();
 
   auto automat = mkp::MakeRegistersAutomat(session.Transport, session.Parser, table, model,
                                            options.DeviceAddress);

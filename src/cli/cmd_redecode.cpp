@@ -43,25 +43,13 @@ std::string RedecodeLine(mkp::TMKPParser& parser, const std::string& line) {
 }
 
 int RunRedecode(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions options;
-  std::string error;
-  if (!ExtractAnalysisOptions(args, options, error)) {
-    std::cerr << "mkptool redecode: " << error << "\n";
-    return 2;
-  }
   bool cp1251 = false;
+  TOptionTable optionTable;
+  AddAnalysisOptions(optionTable, options);
+  optionTable.push_back(Flag("--cp1251", cp1251));
   std::vector<std::string> files;
-  for (const auto& a : args) {
-    if (a == "--cp1251") {
-      cp1251 = true;
-    } else if (a.size() > 1 && a.rfind("--", 0) == 0) {
-      std::cerr << "mkptool redecode: unknown option '" << a << "'\n";
-      return 2;
-    } else {
-      files.push_back(a);
-    }
-  }
+  if (!ReadOptions("redecode", arguments, optionTable, files)) return 2;
   if (files.size() != 1) {
     std::cerr << "Usage: mkptool redecode [--hex CODE]... [--align] [--cp1251] FILE\n";
     return 2;

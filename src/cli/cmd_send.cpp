@@ -15,23 +15,18 @@ namespace mkptool {
 namespace {
 
 int RunSend(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  if (!ExtractPortCommandOptions("send", args, analysis, port)) return 2;
   bool receive = false;
+  TOptionTable optionTable = PortCommandOptions(analysis, port);
+  optionTable.push_back(Flag("--receive", receive));
+  std::vector<std::string> words;
+  if (!ReadPortCommandOptions("send", arguments, optionTable, port, words)) return 2;
+  // The packet text may come as several words (its groups unquoted).
   std::string text;
-  for (const auto& a : args) {
-    if (a == "--receive") {
-      receive = true;
-    } else if (a.size() > 1 && a.rfind("--", 0) == 0) {
-      std::cerr << "mkptool send: unknown option '" << a << "'\n";
-      return 2;
-    } else {
-      // The packet text may come as several words (its groups unquoted).
-      if (!text.empty()) text += ' ';
-      text += a;
-    }
+  for (const auto& word : words) {
+    if (!text.empty()) text += ' ';
+    text += word;
   }
   if (text.empty()) {
     std::cerr << "mkptool send: no packet text given\n";

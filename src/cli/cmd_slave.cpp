@@ -43,22 +43,13 @@ TFileStamp StampOf(const std::string& fileName) {
 }
 
 int RunSlave(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
-  if (!ExtractPortCommandOptions("slave", args, analysis, port)) return 2;
   bool reload = false;
+  TOptionTable optionTable = PortCommandOptions(analysis, port);
+  optionTable.push_back(Flag("--reload", reload));
   std::vector<std::string> files;
-  for (const auto& a : args) {
-    if (a == "--reload") {
-      reload = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      std::cerr << "mkptool slave: unexpected option '" << a << "'\n";
-      return 2;
-    } else {
-      files.push_back(a);
-    }
-  }
+  if (!ReadPortCommandOptions("slave", arguments, optionTable, port, files)) return 2;
   if (files.size() != 1) {
     std::cerr << "mkptool slave: give exactly one slave table file (.smt)\n";
     return 2;
@@ -74,8 +65,8 @@ int RunSlave(const std::vector<std::string>& arguments) {
 
   TPortSession session;
   analysis.ApplyTo(session.Parser);
+  InstallStopSignals();  // a stop asked for while the port opens counts too
   if (!session.Open(port)) return 2;
-  InstallStopSignals();
 
   mkp::TWorker<mkp::TSlaveAutoRepeater> responder;
   responder.SetTransport(&session.Transport);

@@ -5,13 +5,16 @@
 
 #include "analysis/parser.h"
 #include "command.h"
+#include "options.h"
 
 namespace mkptool {
 
 namespace {
 
-int RunTable(const std::vector<std::string>& args) {
-  if (args.size() != 1 || (args[0].size() > 1 && args[0].rfind("--", 0) == 0)) {
+int RunTable(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args;
+  if (!ReadOptions("table", arguments, {}, args)) return 2;
+  if (args.size() != 1) {
     std::cerr << "Usage: mkptool table FILE\n";
     return 2;
   }

@@ -22,16 +22,13 @@ namespace mkptool {
 namespace {
 
 int RunWrite(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = arguments;
   TAnalysisOptions analysis;
   TPortOptions port;
   TRegistersOptions options;
-  if (!ExtractPortCommandOptions("write", args, analysis, port)) return 2;
-  std::string error;
-  if (!ExtractRegistersOptions(args, options, /*allowCycles=*/false, error)) {
-    std::cerr << "mkptool write: " << error << "\n";
-    return 2;
-  }
+  TOptionTable optionTable = PortCommandOptions(analysis, port);
+  AddRegistersOptions(optionTable, options, /*allowCycles=*/false);
+  std::vector<std::string> args;
+  if (!ReadPortCommandOptions("write", arguments, optionTable, port, args)) return 2;
   if (args.size() < 2) {
     std::cerr << "mkptool write: give a device description file (.rst) and at least one K=VALUE\n";
     return 2;

@@ -1,8 +1,11 @@
 #include "port_options.h"
 
 #include <charconv>
+#include <functional>
 #include <iostream>
+#include <utility>
 
+#include "serial/line_names.h"
 #include "serial/portsettings.h"
 
 namespace mkptool {
@@ -20,100 +23,99 @@ const char* const PortOptionsHelp =
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 bool ParseMs(const std::string& text, int& value) {
   auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return !text.empty() && ec == std::errc() && p == text.data() + text.size() && value >= 0 &&
          value <= 60000;
 }
 
+// "a, b or c" of the names of a table, in lower case.
+template <class TNames>
+std::string NameChoice(const TNames& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " or " : ", ";
+    for (char c : names[i].Name) text += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return text;
+}
+
 }  // namespace
 
-bool ExtractPortOptions(std::vector<std::string>& args, TPortOptions& options, std::string& error) {
-  static const char* const names[] = {"--port",          "--baud",           "--parity",  "--stop",
-                                      "--read-interval", "--write-interval", "--settings"};
-  std::vector<std::string> rest;
-  bool havePort = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    std::string name, value;
-    bool matched = false;
-    for (const char* n : names) {
-      const std::string opt = n;
-      if (a == opt) {
-        if (i + 1 >= args.size()) {
-          error = opt + " needs a value";
-          return false;
-        }
-        name = opt;
-        value = args[++i];
-        matched = true;
-      } else if (a.rfind(opt + "=", 0) == 0) {
-        name = opt;
-        value = a.substr(opt.size() + 1);
-        matched = true;
-      }
-      if (matched) break;
+void AddPortOptions(TOptionTable& table, TPortOptions& options) {
+  auto option = [&table](const char* name, std::function<bool(const std::string&, std::string&)> take) {
+    table.push_back({name, true, std::move(take)});
+  };
+  option("--port", [&options](const std::string& value, std::string& error) {
+    if (value.empty()) {
+      error = "--port needs a port name";
+      return false;
     }
-    if (!matched) {
-      rest.push_back(a);
-      continue;
+    options.Port = value;
+    return true;
+  });
+  option("--baud", [&options](const std::string& value, std::string&) {
+    options.Speed = value;  // the channel decides whether the driver takes it
+    return true;
+  });
+  option("--parity", [&options](const std::string& value, std::string& error) {
+    if (!mkp::ParityFromText(value)) {
+      error = "--parity must be " + NameChoice(mkp::ParityNames) + ", not '" + value + "'";
+      return false;
     }
-    if (name == "--port") {
-      if (value.empty()) {
-        error = "--port needs a port name";
-        return false;
-      }
-      options.Port = value;
-      havePort = true;
-    } else if (name == "--baud") {
-      options.Speed = value;  // the channel decides whether the driver takes it
-    } else if (name == "--parity") {
-      const std::string p = Lower(value);
-      if (p != "none" && p != "odd" && p != "even" && p != "mark" && p != "space") {
-        error = "--parity must be none, odd, even, mark or space, not '" + value + "'";
-        return false;
-      }
-      options.Parity = p;
-    } else if (name == "--stop") {
-      if (value != "1" && value != "1.5" && value != "2") {
-        error = "--stop must be 1, 1.5 or 2, not '" + value + "'";
-        return false;
-      }
-      options.StopBits = value;
-    } else if (name == "--read-interval" || name == "--write-interval") {
-      int ms = 0;
-      if (!ParseMs(value, ms)) {
+    options.Parity = value;
+    return true;
+  });
+  option("--stop", [&options](const std::string& value, std::string& error) {
+    if (!mkp::StopBitsFromText(value)) {
+      error = "--stop must be " + NameChoice(mkp::StopBitNames) + ", not '" + value + "'";
+      return false;
+    }
+    options.StopBits = value;
+    return true;
+  });
+  for (const auto& [name, target] : {std::pair{"--read-interval", &TPortOptions::ReadInterval},
+                                     std::pair{"--write-interval", &TPortOptions::WriteInterval}}) {
+    option(name, [&options, name = std::string(name), target](const std::string& value, std::string& error) {
+      if (!ParseMs(value, options.*target)) {
         error = name + " must be a whole number of milliseconds (0..60000), not '" + value + "'";
         return false;
       }
-      (name == "--read-interval" ? options.ReadInterval : options.WriteInterval) = ms;
-    } else if (name == "--settings") {
-      mkp::TPortSettings settings;
-      if (!settings.LoadSettings(value)) {
-        error = "cannot use the settings file '" + value +
-                "': it is missing or unreadable, or holds an interval that is not a number";
-        return false;
-      }
-      options.Port = settings.GetPortName();
-      options.Speed = settings.GetSpeed();
-      options.StopBits = settings.GetStopBits();
-      options.Parity = settings.GetParity();
-      options.ReadInterval = settings.GetReadInterval();
-      options.WriteInterval = settings.GetWriteInterval();
-      havePort = true;
-    }
+      return true;
+    });
   }
-  if (!havePort) {
-    error = "no port given: use --port NAME or --settings FILE";
+  option("--settings", [&options](const std::string& value, std::string& error) {
+    mkp::TPortSettings settings;
+    if (!settings.LoadSettings(value)) {
+      error = "cannot use the settings file '" + value +
+              "': it is missing or unreadable, or holds an interval that is not a number";
+      return false;
+    }
+    options.Port = settings.GetPortName();
+    options.Speed = settings.GetSpeed();
+    options.StopBits = settings.GetStopBits();
+    options.Parity = settings.GetParity();
+    options.ReadInterval = settings.GetReadInterval();
+    options.WriteInterval = settings.GetWriteInterval();
+    return true;
+  });
+}
+
+TOptionTable PortCommandOptions(TAnalysisOptions& analysis, TPortOptions& port) {
+  TOptionTable table;
+  AddAnalysisOptions(table, analysis);
+  AddPortOptions(table, port);
+  return table;
+}
+
+bool ReadPortCommandOptions(const std::string& command, const std::vector<std::string>& args,
+                            const TOptionTable& table, const TPortOptions& port,
+                            std::vector<std::string>& positionals) {
+  if (!ReadOptions(command, args, table, positionals)) return false;
+  if (port.Port.empty()) {
+    std::cerr << "mkptool " << command << ": no port given: use --port NAME or --settings FILE\n";
     return false;
   }
-  args = std::move(rest);
   return true;
 }
 
@@ -134,14 +136,6 @@ bool TPortSession::Open(const TPortOptions& options) {
   const std::string why = Channel.LastError();
   if (!why.empty()) std::cerr << why << "\n";
   std::cerr.flush();
-  return false;
-}
-
-bool ExtractPortCommandOptions(const std::string& command, std::vector<std::string>& args,
-                               TAnalysisOptions& analysis, TPortOptions& port) {
-  std::string error;
-  if (ExtractAnalysisOptions(args, analysis, error) && ExtractPortOptions(args, port, error)) return true;
-  std::cerr << "mkptool " << command << ": " << error << "\n";
   return false;
 }
 

@@ -9,6 +9,7 @@
 
 #include "analysis/parser.h"
 #include "analysis_options.h"
+#include "options.h"
 #include "pane_printer.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
@@ -24,19 +25,19 @@ struct TPortOptions {
   int WriteInterval = 0;      // ms; 0 writes at once
 };
 
-// Removes the port options from args, in order, so later ones override
-// earlier ones: --port NAME, --baud N, --parity none|odd|even|mark|space,
-// --stop 1|1.5|2, --read-interval MS, --write-interval MS, --settings FILE
-// (all six taken from a "mkpt.ini" file); "--opt=value" works too. False
-// with a message in error for a bad or missing value, or when no port was
-// given at all.
-bool ExtractPortOptions(std::vector<std::string>& args, TPortOptions& options, std::string& error);
-
-// The options every port command takes: the analysis switches, then the port
-// options, both removed from args. On a bad option prints "mkptool COMMAND: "
-// and the reason to standard error and returns false (exit status 2).
-bool ExtractPortCommandOptions(const std::string& command, std::vector<std::string>& args,
-                               TAnalysisOptions& analysis, TPortOptions& port);
+// Adds the port options to a command's option table: --port NAME, --baud N,
+// --parity none|odd|even|mark|space, --stop 1|1.5|2, --read-interval MS,
+// --write-interval MS, --settings FILE (all six taken from a "mkpt.ini"
+// file).
+void AddPortOptions(TOptionTable& table, TPortOptions& options);
+// The options every port command takes: the analysis switches and the port
+// options.
+TOptionTable PortCommandOptions(TAnalysisOptions& analysis, TPortOptions& port);
+// Reads a port command's options (see ReadOptions) and checks that a port
+// was given; false after a message on standard error (exit status 2).
+bool ReadPortCommandOptions(const std::string& command, const std::vector<std::string>& args,
+                            const TOptionTable& table, const TPortOptions& port,
+                            std::vector<std::string>& positionals);
 
 // The option lines for a command's --help text.
 extern const char* const PortOptionsHelp;

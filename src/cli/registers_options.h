@@ -2,6 +2,8 @@
 // port and analyser options.
 #pragma once
 
+#include "options.h"
+
 #include <string>
 #include <vector>
 
@@ -13,10 +15,8 @@ struct TRegistersOptions {
   bool Panes = false;
 };
 
-// Removes --address A.B.C (and, with allowCycles, --cycles N and --panes)
-// from args ("--opt=value" works too). What is left must be positional: any
-// other option is an error. False with a message in error.
-bool ExtractRegistersOptions(std::vector<std::string>& args, TRegistersOptions& options,
-                             bool allowCycles, std::string& error);
+// Adds --address A.B.C and, with allowCycles, --cycles N and --panes to a
+// command's option table.
+void AddRegistersOptions(TOptionTable& table, TRegistersOptions& options, bool allowCycles);
 
 }  // namespace mkptool

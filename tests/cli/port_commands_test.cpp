@@ -76,24 +76,19 @@ private:
   std::string out_, err_;
 };
 
-// Waits until a program holds the port (its lock is taken), then a little
-// more for it to finish setting up and flushing.
-bool WaitUntilOpened(const std::string& path) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < end) {
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    bool held = fd < 0;  // refused: opened exclusively by someone else
-    if (fd >= 0) {
-      held = flock(fd, LOCK_EX | LOCK_NB) != 0;
-      close(fd);
-    }
-    if (held) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Opening a port reads and drops up to 255 bytes that wait on the line. With
+// 255 bytes put there before a command starts, the end of that phase can be
+// seen: once they are taken, the command is reading frames.
+void PrimeTheOpening(mkptest::TPtyPair& pty) { pty.Write(std::vector<std::uint8_t>(255, 0xEE)); }
+
+// Waits until whoever has the terminal open has taken what was written to it.
+bool WaitUntilTaken(const mkptest::TPtyPair& pty) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (pty.Unread() != 0) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  return false;
+  return true;
 }
 
 ByteVec Frame(const std::string& text) {
@@ -147,6 +142,13 @@ TEST(PortCommandsTest, SendRefusesBadTextAndBadPorts) {
   EXPECT_EQ(oneAndAHalf.Wait(), 2);
   TToolProcess noPort({"send", Request});
   EXPECT_EQ(noPort.Wait(), 2);
+  // Parity and stop bits are checked against the names the settings use.
+  TToolProcess parity({"send", "--port", pty.Path(), "--parity=bogus", Request});
+  EXPECT_EQ(parity.Wait(), 2);
+  EXPECT_EQ(parity.Err(), "mkptool send: --parity must be none, even, odd, mark or space, not 'bogus'\n");
+  TToolProcess stop({"send", "--port", pty.Path(), "--stop", "3", Request});
+  EXPECT_EQ(stop.Wait(), 2);
+  EXPECT_EQ(stop.Err(), "mkptool send: --stop must be 1, 1.5 or 2, not '3'\n");
   EXPECT_TRUE(pty.ReadAvailable().empty());
 }
 
@@ -171,15 +173,17 @@ TEST(PortCommandsTest, SettingsFileGivesThePortAndLaterOptionsOverride) {
 
 TEST(PortCommandsTest, ListenLogsFramesAndBadBytesUntilTheCount) {
   mkptest::TPtyPair pty;
+  PrimeTheOpening(pty);
   TToolProcess tool({"listen", "--port", pty.Path(), "--count", "2", "--baud", "19200", "--parity", "even"});
-  ASSERT_TRUE(WaitUntilOpened(pty.Path()));
+  ASSERT_TRUE(WaitUntilTaken(pty));
   ByteVec noisy = Frame(Answer);
   noisy.push_back(0x99);
-  pty.Write(noisy);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  pty.Write(Frame(Answer));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  pty.Write(Frame(Request));
+  // Each piece is taken before a silence on the line that ends the read.
+  for (const ByteVec& piece : {noisy, Frame(Answer), Frame(Request)}) {
+    pty.Write(piece);
+    ASSERT_TRUE(WaitUntilTaken(pty));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   EXPECT_EQ(tool.Wait(), 0) << tool.Err();
   const std::string expected =
       "terminal\t<- Missing format : 01 02 03 0A 0B 0C 07 01 01 00 ";
@@ -198,8 +202,9 @@ TEST(PortCommandsTest, ListenStopsOnTimeOrSignalAndLogsNothingForSilence) {
   EXPECT_EQ(timed.Out(), "");
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
 
+  PrimeTheOpening(pty);
   TToolProcess stopped({"listen", "--port", pty.Path()});
-  ASSERT_TRUE(WaitUntilOpened(pty.Path()));
+  ASSERT_TRUE(WaitUntilTaken(pty));
   stopped.Signal(SIGTERM);
   EXPECT_EQ(stopped.Wait(), 0);
   EXPECT_EQ(stopped.Out(), "");

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,6 +29,13 @@ public:
     // Kept open so the pty lives on when the program closes its side.
     keeper_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (keeper_ < 0) throw std::runtime_error("cannot open " + path_);
+    // Raw from the start, as a serial line is: no echo, and every byte
+    // written counts as waiting input at once.
+    termios raw{};
+    if (::tcgetattr(keeper_, &raw) == 0) {
+      ::cfmakeraw(&raw);
+      ::tcsetattr(keeper_, TCSANOW, &raw);
+    }
   }
   ~TPtyPair() {
     CloseMaster();
@@ -37,6 +46,11 @@ public:
 
   const std::string& Path() const { return path_; }
   int MasterFd() const { return master_; }
+  // Bytes written to the master that no reader of the terminal has taken yet.
+  int Unread() const {
+    int count = 0;
+    return ::ioctl(keeper_, FIONREAD, &count) == 0 ? count : -1;
+  }
 
   void Write(const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
