@@ -85,17 +85,11 @@ struct TMKPParser::TCursor {
   // HexToByte of a pair, with a quick path for the usual two hex digits.
   static std::uint8_t PairValue(std::string_view pair) {
     if (pair.size() == 2) {
-      int high = DigitValue(pair[0]);
-      int low = DigitValue(pair[1]);
+      int high = HexDigitValue(pair[0]);
+      int low = HexDigitValue(pair[1]);
       if (high >= 0 && low >= 0) return static_cast<std::uint8_t>(high * 16 + low);
     }
     return HexToByte(pair);
-  }
-  static int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
   }
 };
 

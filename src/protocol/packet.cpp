@@ -157,26 +157,38 @@ bool IsPacketSeparator(char c) {
 
 bool TextToPacket(std::string_view text, TMKPPacket& packet) {
   // Blanks and control characters at either end are trimmed off, separators
-  // anywhere are dropped; what is left is read as digit pairs.
+  // anywhere are dropped; what is left is read as digit pairs. The text is
+  // read in place: one pass counts the digits, one reads the pairs.
   auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  std::string digits;
-  digits.reserve(text.size());
-  for (char c : text)
-    if (!IsPacketSeparator(c)) digits.push_back(c);
-  if (digits.empty() || digits.size() % 2 != 0 || digits.size() < 20) return false;
-  auto byteAt = [&](std::size_t k) { return HexToByte(std::string_view(digits).substr(2 * k, 2)); };
-  for (int i = 0; i < 3; ++i) packet.DstAddr.Bytes[i] = byteAt(i);
-  for (int i = 0; i < 3; ++i) packet.SrcAddr.Bytes[i] = byteAt(3 + i);
-  packet.Command = byteAt(6);
-  packet.DataType = byteAt(7);
-  packet.DataLen = byteAt(8) + byteAt(9) * 256;
-  const std::size_t left = (digits.size() - 20) / 2;
-  if (left != static_cast<std::size_t>(packet.DataLen)) return false;
+  std::size_t digits = 0;
+  for (char c : text) digits += IsPacketSeparator(c) ? 0 : 1;
+  if (digits == 0 || digits % 2 != 0 || digits < 20) return false;
+  const std::size_t dataBytes = (digits - 20) / 2;
+
+  std::size_t pos = 0;
+  auto nextByte = [&] {
+    char pair[2];
+    for (char& c : pair) {
+      while (IsPacketSeparator(text[pos])) ++pos;
+      c = text[pos++];
+    }
+    const int high = HexDigitValue(pair[0]);
+    const int low = HexDigitValue(pair[1]);
+    if (high >= 0 && low >= 0) return static_cast<std::uint8_t>(high * 16 + low);
+    return HexToByte(std::string_view(pair, 2));
+  };
+  for (int i = 0; i < 3; ++i) packet.DstAddr.Bytes[i] = nextByte();
+  for (int i = 0; i < 3; ++i) packet.SrcAddr.Bytes[i] = nextByte();
+  packet.Command = nextByte();
+  packet.DataType = nextByte();
+  const std::uint8_t low = nextByte();
+  packet.DataLen = low + nextByte() * 256;
+  if (dataBytes != static_cast<std::size_t>(packet.DataLen)) return false;
   if (packet.DataLen > MaxDataLen) return false;
   if (packet.DataLen > 0 && !packet.Data) return false;
-  for (int i = 0; i < packet.DataLen; ++i) packet.Data[i] = byteAt(10 + i);
+  for (int i = 0; i < packet.DataLen; ++i) packet.Data[i] = nextByte();
   return true;
 }
 

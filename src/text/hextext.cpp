@@ -17,17 +17,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-// Value of a hex digit of either case, or -1.
-constexpr std::array<std::int8_t, 256> kDigitValues = [] {
-  std::array<std::int8_t, 256> values{};
-  for (auto& v : values) v = -1;
-  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
-  return values;
-}();
-
-int HexDigitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 // The two leading digit values of the trimmed, upper-cased text; false when
 // there are fewer than two characters or either is not a hex digit.

@@ -25,6 +25,17 @@ public:
 
 // Two upper-case hex digits, leading zero kept: 5 -> "05", 26 -> "1A".
 std::string ByteToHex(std::uint8_t value);
+// Value of a hex digit of either case, or -1.
+inline constexpr std::array<std::int8_t, 256> HexDigitValues = [] {
+  std::array<std::int8_t, 256> values{};
+  for (auto& v : values) v = -1;
+  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  return values;
+}();
+inline int HexDigitValue(char c) { return HexDigitValues[static_cast<unsigned char>(c)]; }
+
 // Trims blanks (and control characters) at both ends, upper-cases, and reads the
 // first two characters as a hex byte. Fewer than two characters or a
 // non-hex character among the first two gives 0; the rest is ignored.
