@@ -34,7 +34,11 @@ int RunListen(const std::vector<std::string>& arguments) {
                      try {
                        std::size_t used = 0;
                        seconds = std::stod(value, &used);
-                       if (used == value.size() && seconds > 0 && std::isfinite(seconds)) return true;
+                       if (used == value.size() && seconds > 0 && std::isfinite(seconds)) {
+                         // Beyond a century the clock would overflow: no limit.
+                         if (seconds > 100.0 * 365 * 24 * 3600) seconds = 0;
+                         return true;
+                       }
                      } catch (const std::exception&) {
                      }
                      error = "--seconds must be a positive number";

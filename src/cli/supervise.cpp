@@ -21,22 +21,28 @@ constexpr auto ReopenSpacing = 1s;
 int SuperviseWorker(const TSupervision& s) {
   mkp::TCOMPortChannel& channel = s.Session->Channel;
   const std::string prefix = "mkptool " + s.Command + ": ";
+  // Each message goes out in one write, so that it never mixes with the pane
+  // lines when both streams go to one file.
+  auto report = [&prefix](const std::string& text) {
+    const std::string line = prefix + text + "\n";
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
+    std::cerr.flush();
+  };
   auto nextReopen = Clock::now();
   while (!StopRequested()) {
     std::this_thread::sleep_for(Turn);
     if (s.Worker->Finished()) {
       if (StopRequested()) break;  // ended after its last cycle
       const std::string why = mkp::TWorkerThread::FailureText(s.Worker->Failure());
-      if (!why.empty()) std::cerr << prefix << why << std::endl;
+      if (!why.empty()) report(why);
       return 1;
     }
     if (channel.PortLost()) {
-      std::cerr << prefix << "the port was lost: " << channel.LastError() << std::endl;
+      report("the port was lost: " + channel.LastError());
       return 1;
     }
     if (channel.State() == mkp::psFailed && Clock::now() >= nextReopen) {
-      std::cerr << prefix << s.Port.Port << ": " << channel.LastError() << "; opening the port again"
-                << std::endl;
+      report(s.Port.Port + ": " + channel.LastError() + "; opening the port again");
       bool opened;
       {
         // Off the line while it is reopened.
@@ -45,7 +51,7 @@ int SuperviseWorker(const TSupervision& s) {
                                   s.Port.ReadInterval, s.Port.WriteInterval);
       }
       if (!opened) {
-        std::cerr << prefix << "cannot open " << s.Port.Port << " again: " << channel.LastError() << std::endl;
+        report("cannot open " + s.Port.Port + " again: " + channel.LastError());
         return 1;
       }
       nextReopen = Clock::now() + ReopenSpacing;

@@ -46,16 +46,18 @@ public:
     errReader_ = std::thread([this, fd = err[0]] { Drain(fd, err_); });
   }
   ~TToolProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
+    if (pid_ > 0) kill(pid_, SIGKILL);
+    Wait();
   }
   void Signal(int sig) { kill(pid_, sig); }
+  bool Running() {
+    if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
+    return pid_ > 0;
+  }
   // Exit status, or -1 when it did not exit normally.
   int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    int& status = status_;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
     pid_ = -1;
     if (outReader_.joinable()) outReader_.join();
     if (errReader_.joinable()) errReader_.join();
@@ -72,6 +74,7 @@ private:
     close(fd);
   }
   pid_t pid_ = -1;
+  int status_ = 0;
   std::thread outReader_, errReader_;
   std::string out_, err_;
 };
@@ -203,8 +206,10 @@ TEST(PortCommandsTest, ListenStopsOnTimeOrSignalAndLogsNothingForSilence) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
 
   PrimeTheOpening(pty);
-  TToolProcess stopped({"listen", "--port", pty.Path()});
+  // A time too long for the clock means no limit.
+  TToolProcess stopped({"listen", "--port", pty.Path(), "--seconds", "1e12"});
   ASSERT_TRUE(WaitUntilTaken(pty));
+  EXPECT_TRUE(stopped.Running());
   stopped.Signal(SIGTERM);
   EXPECT_EQ(stopped.Wait(), 0);
   EXPECT_EQ(stopped.Out(), "");
