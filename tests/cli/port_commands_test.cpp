@@ -80,11 +80,21 @@ private:
 };
 
 // Opening a port reads and drops up to 255 bytes that wait on the line. With
-// 255 bytes put there before a command starts, the end of that phase can be
-// seen: once they are taken, the command is reading frames.
-void PrimeTheOpening(mkptest::TPtyPair& pty) { pty.Write(std::vector<std::uint8_t>(255, 0xEE)); }
+// 255 bytes waiting there before a command starts, the end of that phase can
+// be seen: once they are taken, the command is reading frames. (Bytes written
+// to the master reach the terminal's input a little later, so the priming
+// waits until all of them are there.)
+bool PrimeTheOpening(mkptest::TPtyPair& pty) {
+  pty.Write(std::vector<std::uint8_t>(255, 0xEE));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (pty.Unread() != 255) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
-// Waits until whoever has the terminal open has taken what was written to it.
+// Waits until the command has taken the priming bytes.
 bool WaitUntilTaken(const mkptest::TPtyPair& pty) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (pty.Unread() != 0) {
@@ -176,16 +186,15 @@ TEST(PortCommandsTest, SettingsFileGivesThePortAndLaterOptionsOverride) {
 
 TEST(PortCommandsTest, ListenLogsFramesAndBadBytesUntilTheCount) {
   mkptest::TPtyPair pty;
-  PrimeTheOpening(pty);
+  ASSERT_TRUE(PrimeTheOpening(pty));
   TToolProcess tool({"listen", "--port", pty.Path(), "--count", "2", "--baud", "19200", "--parity", "even"});
   ASSERT_TRUE(WaitUntilTaken(pty));
   ByteVec noisy = Frame(Answer);
   noisy.push_back(0x99);
-  // Each piece is taken before a silence on the line that ends the read.
+  // A silence on the line after each piece ends its read.
   for (const ByteVec& piece : {noisy, Frame(Answer), Frame(Request)}) {
     pty.Write(piece);
-    ASSERT_TRUE(WaitUntilTaken(pty));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_EQ(tool.Wait(), 0) << tool.Err();
   const std::string expected =
@@ -205,13 +214,13 @@ TEST(PortCommandsTest, ListenStopsOnTimeOrSignalAndLogsNothingForSilence) {
   EXPECT_EQ(timed.Out(), "");
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
 
-  PrimeTheOpening(pty);
+  ASSERT_TRUE(PrimeTheOpening(pty));
   // A time too long for the clock means no limit.
   TToolProcess stopped({"listen", "--port", pty.Path(), "--seconds", "1e12"});
   ASSERT_TRUE(WaitUntilTaken(pty));
   EXPECT_TRUE(stopped.Running());
   stopped.Signal(SIGTERM);
-  EXPECT_EQ(stopped.Wait(), 0);
+  EXPECT_EQ(stopped.Wait(), 0) << stopped.Err();
   EXPECT_EQ(stopped.Out(), "");
 }
 
