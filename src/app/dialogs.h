@@ -1,0 +1,39 @@
+// Message boxes and file dialogs of the window go through this interface, so
+// that tests can answer them.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace mkpt {
+
+class TDialogs {
+public:
+  virtual ~TDialogs() = default;
+  // An error box: the error icon and a single "Yes" button.
+  virtual void Error(const QString& text) = 0;
+  // An information box.
+  virtual void Information(const QString& text) = 0;
+  // A confirmation with Yes and No; true for Yes.
+  virtual bool AskYesNo(const QString& text) = 0;
+  // The chosen file, or empty when cancelled. Filters in Qt's form.
+  virtual QString OpenFile(const QString& title, const QString& filter, const QString& defaultSuffix) = 0;
+  virtual QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) = 0;
+};
+
+// The real boxes and dialogs, modal over the given window.
+class TQtDialogs : public TDialogs {
+public:
+  explicit TQtDialogs(QWidget* parent) : parent_(parent) {}
+  void Error(const QString& text) override;
+  void Information(const QString& text) override;
+  bool AskYesNo(const QString& text) override;
+  QString OpenFile(const QString& title, const QString& filter, const QString& defaultSuffix) override;
+  QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) override;
+
+private:
+  QWidget* parent_;
+};
+
+}  // namespace mkpt

@@ -1,0 +1,697 @@
+#include "app/mainform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTime>
+#include <QTimer>
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "app/portframe.h"
+#include "app/qtext.h"
+#include "modes/master.h"
+
+namespace mkpt {
+
+namespace {
+
+constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS"};
+
+// The show-as-hex items: main menu caption, pop-up caption.
+constexpr std::array<std::pair<const char*, const char*>, 14> kHexItems = {{
+    {"BYTE (1) - show as hex", "BYTE (1)- show as hex"},
+    {"WORD (5) - show as hex", "WORD (5) - show as hex"},
+    {"SHORTINT (7) - show as hex", "SHORTINT (7) - show as hex"},
+    {"INTEGER (9) - show as hex", "INTEGER (9) - show as hex"},
+    {"DWORD (11) - show as hex", "DWORD (11) - show as hex"},
+    {"L_SINGLE (13) - show as hex", "L_SINGLE (13) - show as hex"},
+    {"S_SINGLE (15) - show as hex", "S_SINGLE (15) - show as hex"},
+    {"SINGLE IEEE-754 (25) - show as hex", "SINGLE IEEE-754 (25) - show as hex"},
+    {"M_SINGLE (27) - show as hex", "M_SINGLE (27) - show as hex"},
+    {"LONG_DATETIME (31) - show as hex", "LONG_DATETIME (31) - show as hex"},
+    {"Vorel_ADDR (33) - show as hex", "Vorel_ADDR (33) - show as hex"},
+    {"BCD_LONG_DATETIME (35) - show as hex", "BCD_LONG_DATETIME (35) - show as hex"},
+    {"BCD_BYTE (37) - show as hex", "BCD_BYTE (37) - show as hex"},
+    {"QWORD (39) - show as hex", "QWORD (39) - show as hex"},
+}};
+
+QLineEdit* LabelledEdit(const QString& label, const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setAccessibleName(label);
+  auto* caption = new QLabel(label, parent);
+  caption->setObjectName(QString(name) + "Label");
+  caption->setBuddy(edit);
+  return edit;
+}
+
+QLabel* ChecksumPanel(const char* name, QWidget* parent) {
+  auto* panel = new QLabel("FF FF FF FF", parent);
+  panel->setObjectName(name);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setAlignment(Qt::AlignCenter);
+  panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return panel;
+}
+
+QPushButton* Button(const QString& caption, const char* name, const QString& hint, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  if (!hint.isEmpty()) button->setToolTip(hint);
+  return button;
+}
+
+QTableWidget* Grid(int columns, const char* name, QWidget* parent) {
+  auto* grid = new QTableWidget(1, columns, parent);
+  grid->setObjectName(name);
+  grid->verticalHeader()->hide();
+  return grid;
+}
+
+void PlaceLabelOf(QWidget* edit) {
+  if (auto* label = edit->parentWidget()->findChild<QLabel*>(edit->objectName() + "Label")) {
+    label->adjustSize();
+    label->move(edit->x(), edit->y() - label->height() - 1);
+  }
+}
+
+// The system's long time format without the time zone, which the 80-pixel
+// panel has no room for.
+QString TimeFormat() {
+  QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+  format.remove(QRegularExpression("\\s*t+\\s*"));
+  return format.trimmed();
+}
+
+void Apply(QWidget* widget, const TRect& r) { widget->setGeometry(r.Left, r.Top, r.Width, r.Height); }
+
+}  // namespace
+
+TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs ? std::move(dialogs) : std::make_shared<TQtDialogs>(this)) {
+  setObjectName("MainForm");
+  CreateControls();
+  CreateMenus();
+
+  // Start-up, in this order: caption; the port from "mkpt.ini" before anything
+  // else exists; analyser; transport; switches; timers.
+  QApplication::setApplicationName(Caption);
+  setWindowTitle(Caption);
+  mkp::TPortSettings& settings = PortSetupF->Settings();
+  settings.ResetToDefaults();
+  settings.OnSettingsChange = [this](mkp::TPortSettings::TControl sender) { OnChangePortSettings(sender); };
+  settings.LoadSettings(SettingsFile);
+
+  Parser.AnalyzeMaster = true;
+  Parser.AnalyzeSlave = true;
+  Transport.SetTerminalBox(&terminalFeed_);
+  Transport.SetDecodeBox(&decodeFeed_);
+  Transport.AutoScroll = false;
+  Transport.SetParser(&Parser);
+  Transport.DecodeEnabled = true;
+  Transport.TerminalAutosaveFile = TerminalAutosaveFile;
+  Transport.DecodeAutosaveFile = mkp::DecodeFileNameFor(TerminalAutosaveFile);
+  Transport.Autosave = false;
+
+  AutoTimer->stop();
+  AutoIntervalEdit->setText("1000");
+  AutosaveEnabled = false;
+  UpdateCheckMarks();
+  {
+    const QSignalBlocker quiet(ModePageControl);
+    ModePageControl->setCurrentIndex(0);
+  }
+  TerminalSplitRatio = 0.5;
+  ReconfigureTimer->start();
+  InfoTimer->start();
+  PaneTimer->start();
+  RunOperation(opRefreshStatus);
+
+  resize(1022, 653);
+  setMinimumSize(797, 554);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TMainForm::~TMainForm() {
+  Transport.SetTerminalBox(nullptr);
+  Transport.SetDecodeBox(nullptr);
+}
+
+void TMainForm::CreateControls() {
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+
+  ModePageControl = new QTabWidget(client);
+  ModePageControl->setObjectName("ModePageControl");
+  const char* pageNames[] = {"Master", "Slave", "Registers", "Terminal"};
+  for (int i = 0; i < 4; ++i) {
+    TabSheets[static_cast<std::size_t>(i)] = new QWidget;
+    TabSheets[static_cast<std::size_t>(i)]->setObjectName(QString("TabSheet%1").arg(i + 1));
+    ModePageControl->addTab(TabSheets[static_cast<std::size_t>(i)], pageNames[i]);
+  }
+
+  // Master page.
+  QWidget* master = TabSheets[0];
+  OutboxPanel = new QFrame(master);
+  OutboxPanel->setObjectName("OutboxPanel");
+  OutboxPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  OutboxPanel->setLineWidth(1);
+  HdrTextLE = LabelledEdit("Header", "HdrTextLE", OutboxPanel);
+  HdrCSPanel = ChecksumPanel("HdrCSPanel", OutboxPanel);
+  BodyTextLE = LabelledEdit("Data block", "BodyTextLE", OutboxPanel);
+  BodyCSPanel = ChecksumPanel("BodyCSPanel", OutboxPanel);
+  AllPacketTextLE = LabelledEdit("Full packet", "AllPacketTextLE", OutboxPanel);
+  SendBtn = Button("Send", "SendBtn", {}, master);
+  ReceiveBtn = Button("Receive", "ReceiveBtn", {}, master);
+  AutoCB = new QCheckBox("Automatic", master);
+  AutoCB->setObjectName("AutoCB");
+  AutoIntervalEdit = new QLineEdit(master);
+  AutoIntervalEdit->setObjectName("AutoIntervalEdit");
+  AutoIntervalEdit->setAccessibleName("Timeout, ms");
+  auto* intervalLabel = new QLabel("Timeout, ms ", master);
+  intervalLabel->setObjectName("AutoIntervalEditLabel");
+  intervalLabel->setBuddy(AutoIntervalEdit);
+  connect(HdrTextLE, &QLineEdit::textChanged, this, [this] { RunOperation(opHeaderEdited); });
+  connect(BodyTextLE, &QLineEdit::textChanged, this, [this] { RunOperation(opDataBlockEdited); });
+  connect(AllPacketTextLE, &QLineEdit::textChanged, this, [this] { RunOperation(opFullPacketEdited); });
+  connect(SendBtn, &QPushButton::clicked, this, [this] { RunOperation(opSendPacket); });
+  connect(ReceiveBtn, &QPushButton::clicked, this, [this] { RunOperation(opReceivePacket); });
+  connect(AutoCB, &QCheckBox::clicked, this, &TMainForm::OnAutoClicked);
+  connect(AutoIntervalEdit, &QLineEdit::textChanged, this, &TMainForm::OnAutoIntervalChanged);
+
+  // Slave page.
+  QWidget* slave = TabSheets[1];
+  SlaveTable = Grid(2, "SlaveTable", slave);
+  const char* slaveButtons[] = {"Add", "Delete", "Load", "Save"};
+  for (int i = 0; i < 4; ++i)
+    SlaveBtns[static_cast<std::size_t>(i)] =
+        Button(slaveButtons[i], QString("SlaveBtn%1").arg(i + 1).toLatin1().constData(), {}, slave);
+  connect(SlaveBtns[2], &QPushButton::clicked, this, [this] { RunOperation(opLoadSlaveTable); });
+  connect(SlaveBtns[3], &QPushButton::clicked, this, [this] { RunOperation(opSaveSlaveTable); });
+
+  // Registers page.
+  QWidget* registers = TabSheets[2];
+  RegistersTable = Grid(3, "RegistersTable", registers);
+  RegistersBtns[0] = Button("Selecr device", "RegistersBtn1", "Load device model from file", registers);
+  RegistersBtns[1] = Button("Transmit", "RegistersBtn2", "Send to device", registers);
+  RegistersBtns[2] = Button("Change sddress", "RegistersBtn3", "Change the Vorel-address of device", registers);
+  connect(RegistersBtns[0], &QPushButton::clicked, this, [this] { RunOperation(opSelectDevice); });
+  connect(RegistersBtns[1], &QPushButton::clicked, this, [this] { RunOperation(opTransmitRegisters); });
+  connect(RegistersBtns[2], &QPushButton::clicked, this, [this] { RunOperation(opChangeAddress); });
+
+  // Terminal page: free text, connected to nothing.
+  SymbolTerminal = new QPlainTextEdit(TabSheets[3]);
+  SymbolTerminal->setObjectName("SymbolTerminal");
+
+  connect(ModePageControl, &QTabWidget::currentChanged, this, &TMainForm::OnPageChanged);
+
+  // The panes.
+  TerminalPanel = new QWidget(client);
+  TerminalPanel->setObjectName("TerminalPanel");
+  TerminalSplitter = new QSplitter(Qt::Horizontal, TerminalPanel);
+  TerminalSplitter->setObjectName("TerminalSplitter");
+  TerminalSplitter->setHandleWidth(4);
+  TerminalSplitter->setChildrenCollapsible(false);
+  TerminalSplitter->setOpaqueResize(true);
+  TerminalLB = new TPaneView(TerminalSplitter);
+  TerminalLB->setObjectName("TerminalLB");
+  TerminalLB->setAccessibleName("Terminal");
+  DecodeTerminalLB = new TPaneView(TerminalSplitter);
+  DecodeTerminalLB->setObjectName("DecodeTerminalLB");
+  DecodeTerminalLB->setAccessibleName("Decode");
+  connect(TerminalSplitter, &QSplitter::splitterMoved, this, [this] {
+    const QList<int> sizes = TerminalSplitter->sizes();
+    if (sizes.size() == 2) TerminalSplitRatio = SplitRatioOf(sizes[0], sizes[1]);
+  });
+
+  // The port settings.
+  PortSetupPanel = new QFrame(client);
+  PortSetupPanel->setObjectName("PortSetupPanel");
+  PortSetupPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  PortSetupF = new TPortSetupFrame(PortSetupPanel);
+
+  // The status bar: bold, four panels.
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("MainStatusBar");
+  bar->setSizeGripEnabled(false);
+  QFont bold = bar->font();
+  bold.setBold(true);
+  bar->setFont(bold);
+  const int widths[] = {80, 100, 400, 50};
+  const Qt::Alignment alignments[] = {Qt::AlignCenter, Qt::AlignCenter, Qt::AlignLeft | Qt::AlignVCenter,
+                                      Qt::AlignLeft | Qt::AlignVCenter};
+  for (int i = 0; i < 4; ++i) {
+    auto* panel = new QLabel(bar);
+    panel->setObjectName(QString("StatusPanel%1").arg(i));
+    panel->setFont(bold);
+    panel->setAlignment(alignments[i]);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    if (i < 3) panel->setFixedWidth(widths[i]); else panel->setMinimumWidth(widths[i]);
+    bar->addWidget(panel, i == 3 ? 1 : 0);
+    StatusPanels[static_cast<std::size_t>(i)] = panel;
+  }
+
+  // Timers.
+  InfoTimer = new QTimer(this);
+  InfoTimer->setObjectName("InfoTimer");
+  InfoTimer->setInterval(1000);
+  connect(InfoTimer, &QTimer::timeout, this, [this] { RunOperation(opRefreshStatus); });
+  AutoTimer = new QTimer(this);
+  AutoTimer->setObjectName("AutoTimer");
+  AutoTimer->setInterval(1000);
+  connect(AutoTimer, &QTimer::timeout, this, &TMainForm::OnAutoTimer);
+  ReconfigureTimer = new QTimer(this);
+  ReconfigureTimer->setObjectName("ReconfigureTimer");
+  ReconfigureTimer->setInterval(100);
+  ReconfigureTimer->setSingleShot(true);
+  // Lines made by the engine reach the panes in batches.
+  PaneTimer = new QTimer(this);
+  PaneTimer->setInterval(30);
+  connect(PaneTimer, &QTimer::timeout, this, &TMainForm::DrainPanes);
+}
+
+void TMainForm::CreateMenus() {
+  TerminalPopupMenu = new QMenu(this);
+  TerminalPopupMenu->setObjectName("TerminalPopupMenu");
+  QStyle* style = this->style();
+  auto item = [this](QMenu* menu, const QString& caption, int code, bool checkable, bool main,
+                     const QIcon& icon = {}) {
+    QAction* action = menu->addAction(icon, caption);
+    action->setCheckable(checkable);
+    action->setData(code);
+    connect(action, &QAction::triggered, this, [this, code] { RunOperation(code); });
+    (main ? mainItems_ : popupItems_).push_back(action);
+    return action;
+  };
+  QMenu* terminal = menuBar()->addMenu("Terminal");
+  item(terminal, "Save to file", opSaveTerminal, false, true, style->standardIcon(QStyle::SP_DialogSaveButton));
+  terminal->addSeparator();
+  item(terminal, "Terminal autosave", opToggleAutosave, true, true);
+  terminal->addSeparator();
+  item(terminal, "Clear window", opClearTerminal, false, true, style->standardIcon(QStyle::SP_DialogResetButton));
+  item(terminal, "Autoscroll", opToggleAutoscroll, true, true);
+  terminal->addSeparator();
+  item(terminal, "Quit", opQuit, false, true, style->standardIcon(QStyle::SP_DialogCloseButton));
+
+  QMenu* analysis = menuBar()->addMenu("Analysis packet");
+  item(analysis, "Analize master packets", opToggleAnalyzeMaster, true, true);
+  item(analysis, "Analize slave packets", opToggleAnalyzeSlave, true, true);
+  analysis->addSeparator();
+  item(analysis, "Array data align", opToggleArrayAlign, true, true);
+  analysis->addSeparator();
+  for (std::size_t i = 0; i < kHexItems.size(); ++i)
+    item(analysis, kHexItems[i].first, opToggleHexFirst + static_cast<int>(i), true, true);
+
+  QMenu* popup = TerminalPopupMenu;
+  item(popup, "Terminal autosave", opToggleAutosave, true, false);
+  popup->addSeparator();
+  item(popup, "Clear terminal window", opClearTerminal, false, false);
+  item(popup, "Autoscrolling", opToggleAutoscroll, true, false);
+  popup->addSeparator();
+  item(popup, "Analize master packets", opToggleAnalyzeMaster, true, false);
+  item(popup, "Analize slave packets", opToggleAnalyzeSlave, true, false);
+  popup->addSeparator();
+  item(popup, "Array data align", opToggleArrayAlign, true, false);
+  popup->addSeparator();
+  for (std::size_t i = 0; i < kHexItems.size(); ++i)
+    item(popup, kHexItems[i].second, opToggleHexFirst + static_cast<int>(i), true, false);
+  for (TPaneView* pane : {TerminalLB, DecodeTerminalLB})
+    connect(pane, &QWidget::customContextMenuRequested, this,
+            [this, pane](const QPoint& at) { TerminalPopupMenu->popup(pane->viewport()->mapToGlobal(at)); });
+}
+
+QAction* TMainForm::MainItem(const QString& caption) const {
+  for (QAction* a : mainItems_)
+    if (a->text() == caption) return a;
+  return nullptr;
+}
+
+QAction* TMainForm::PopupItem(const QString& caption) const {
+  for (QAction* a : popupItems_)
+    if (a->text() == caption) return a;
+  return nullptr;
+}
+
+void TMainForm::UpdateCheckMarks() {
+  auto stateOf = [this](int code) {
+    switch (code) {
+      case opToggleAutosave: return AutosaveEnabled;
+      case opToggleAutoscroll: return Transport.AutoScroll.load();
+      case opToggleAnalyzeMaster: return Parser.AnalyzeMaster;
+      case opToggleAnalyzeSlave: return Parser.AnalyzeSlave;
+      case opToggleArrayAlign: return Parser.ArrayAlign;
+      default:
+        if (code >= opToggleHexFirst && code <= opToggleHexLast)
+          return Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)];
+        return false;
+    }
+  };
+  for (const auto* items : {&mainItems_, &popupItems_})
+    for (QAction* a : *items)
+      if (a->isCheckable()) a->setChecked(stateOf(a->data().toInt()));
+}
+
+// ---- The dispatcher ---------------------------------------------------------------
+
+void TMainForm::RunOperation(int code) {
+  try {
+    RunBody(code);
+  } catch (const std::exception& e) {
+    dialogs_->Error(QString::fromUtf8("Ошибочное действие : ") + FromEngine(e.what()));
+  }
+}
+
+void TMainForm::RunBody(int code) {
+  switch (code) {
+    case opApplyPortSettings: ApplyPortSettings(); break;
+    case opSendPacket: SendPacket(); break;
+    case opReceivePacket: ReceivePacket(); break;
+    case opSaveTerminal: SaveTerminal(); break;
+    case opToggleAutoscroll:
+      Transport.AutoScroll = !Transport.AutoScroll.load();
+      UpdateCheckMarks();
+      break;
+    case opHeaderEdited: HeaderOrDataEdited(true); break;
+    case opDataBlockEdited: HeaderOrDataEdited(false); break;
+    case opRefreshStatus: {
+      StatusPanels[0]->setText(QTime::currentTime().toString(TimeFormat()));
+      StatusPanels[1]->setText(kModeNames[CurrentMode]);
+      QString port;
+      switch (Channel.State()) {
+        case mkp::psOk: port = "Port settings OK"; break;
+        case mkp::psInvalid: {
+          port = "Invalid port settings!";
+          const std::string why = Channel.LastError();
+          if (!why.empty()) port += "  " + FromEngine(why);
+          break;
+        }
+        case mkp::psFailed: port = "Last operation FAILED!"; break;
+      }
+      StatusPanels[2]->setText(port);
+      StatusPanels[2]->setToolTip(port);
+      break;
+    }
+    case opClearTerminal:
+      TerminalLB->Model().Clear();
+      DecodeTerminalLB->Model().Clear();
+      break;
+    case opSwitchMode: SwitchMode(); break;
+    case opToggleAnalyzeMaster: Parser.AnalyzeMaster = !Parser.AnalyzeMaster; UpdateCheckMarks(); break;
+    case opToggleAnalyzeSlave: Parser.AnalyzeSlave = !Parser.AnalyzeSlave; UpdateCheckMarks(); break;
+    case opToggleArrayAlign: Parser.ArrayAlign = !Parser.ArrayAlign; UpdateCheckMarks(); break;
+    case opToggleAutosave:
+      AutosaveEnabled = !AutosaveEnabled;
+      Transport.Autosave = AutosaveEnabled;
+      UpdateCheckMarks();
+      break;
+    case opQuit: close(); break;
+    default:
+      if (code >= opToggleHexFirst && code <= opToggleHexLast) {
+        bool& flag = Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)];
+        flag = !flag;
+        UpdateCheckMarks();
+      }
+      // 1, 6 and codes outside the table do nothing; the Slave and Registers
+      // operations come with their pages.
+      break;
+  }
+}
+
+// ---- Port ---------------------------------------------------------------------------
+
+void TMainForm::OnChangePortSettings(mkp::TPortSettings::TControl sender) {
+  if (sender == mkp::TPortSettings::TControl::Frame) PortSetupF->Refresh();
+  RunOperation(opApplyPortSettings);
+}
+
+void TMainForm::ApplyPortSettings() {
+  const mkp::TPortSettings& s = PortSetupF->Settings();
+  const bool opened = Channel.OpenPort(s.GetPortName(), s.GetSpeed(), s.GetStopBits(), s.GetParity(),
+                                       s.GetReadInterval(), s.GetWriteInterval());
+  if (!opened) dialogs_->Error("Invalid port settings!");
+  if (InfoTimer) RunBody(opRefreshStatus);
+}
+
+// ---- Master page ----------------------------------------------------------------------
+
+void TMainForm::HeaderOrDataEdited(bool header) {
+  QLineEdit* field = header ? HdrTextLE : BodyTextLE;
+  QLabel* checksum = header ? HdrCSPanel : BodyCSPanel;
+  checksum->setText(FromEngine(mkp::ChecksumText(ToEngine(field->text()))));
+  AllPacketTextLE->setText(FromEngine(mkp::ComposeFullPacket(ToEngine(HdrTextLE->text()), ToEngine(BodyTextLE->text()),
+                                                             ToEngine(HdrCSPanel->text()),
+                                                             ToEngine(BodyCSPanel->text()))));
+}
+
+void TMainForm::WaitFor(const std::function<void()>& work) {
+  busy_ = true;
+  // Held while the exchange runs: the Master page, the mode pages and the
+  // port settings.
+  const bool pagesEnabled = ModePageControl->isEnabled();
+  ModePageControl->setEnabled(false);
+  PortSetupPanel->setEnabled(false);
+  std::exception_ptr failure;
+  std::atomic<bool> done{false};
+  QEventLoop loop;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    done = true;
+    QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+  });
+  if (!done) loop.exec();
+  worker.join();
+  ModePageControl->setEnabled(pagesEnabled);
+  PortSetupPanel->setEnabled(true);
+  busy_ = false;
+  DrainPanes();
+  if (closeAfterWait_) QTimer::singleShot(0, this, &QWidget::close);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TMainForm::SendPacket() {
+  const std::string shown = ToEngine(AllPacketTextLE->text());
+  const auto bytes = mkp::FullPacketBytes(shown);
+  if (!bytes) throw std::runtime_error("the full packet does not fit the 2066-byte send buffer");
+  const std::string decodeInput = mkp::MasterDecodeInput(ToEngine(HdrTextLE->text()), ToEngine(BodyTextLE->text()));
+  bool written = false;
+  WaitFor([&] {
+    std::size_t count = bytes->size();
+    written = Channel.WriteBytes(bytes->data(), count);
+  });
+  if (!written) return;  // the channel's state shows in the status bar
+  const std::string terminalLine = "-> " + shown;
+  const std::string decodeLine = "-> " + Parser.DescribeMaster(decodeInput);
+  Transport.AddTerminalLine(terminalLine);
+  Transport.AddDecodeLine(decodeLine);
+  DrainPanes();
+  if (AutosaveEnabled) {
+    Transport.AppendLogLine(Transport.TerminalAutosaveFile, terminalLine);
+    Transport.AppendLogLine(Transport.DecodeAutosaveFile, decodeLine);
+  }
+}
+
+void TMainForm::ReceivePacket() {
+  WaitFor([this] {
+    mkp::TPacketHolder packet;
+    Transport.ReceivePacket(*packet);
+  });
+}
+
+void TMainForm::OnAutoClicked() {
+  const bool on = AutoCB->isChecked();
+  SendBtn->setEnabled(!on);
+  ReceiveBtn->setEnabled(!on);
+  if (on)
+    AutoTimer->start();
+  else
+    AutoTimer->stop();
+}
+
+void TMainForm::OnAutoIntervalChanged() {
+  QPalette palette = AutoIntervalEdit->palette();
+  try {
+    bool ok = false;
+    const int value = AutoIntervalEdit->text().trimmed().toInt(&ok);
+    if (!ok || value < 1 || value > 100000) throw EOperationError("not an interval");
+    AutoTimer->setInterval(value);
+    palette.setColor(QPalette::Text, QApplication::palette().color(QPalette::WindowText));
+  } catch (const EOperationError&) {
+    palette.setColor(QPalette::Text, Qt::red);
+  }
+  AutoIntervalEdit->setPalette(palette);
+}
+
+void TMainForm::OnAutoTimer() {
+  if (CurrentMode != wmMaster || busy_) return;
+  AutoTimer->stop();
+  RunOperation(opSendPacket);
+  RunOperation(opReceivePacket);
+  if (AutoCB->isChecked()) AutoTimer->start();
+}
+
+// ---- Panes ----------------------------------------------------------------------------
+
+void TMainForm::DrainPanes() {
+  const bool scroll = Transport.AutoScroll.load();
+  if (auto lines = terminalFeed_.Take(); !lines.empty()) TerminalLB->Append(std::move(lines), scroll);
+  if (auto lines = decodeFeed_.Take(); !lines.empty()) DecodeTerminalLB->Append(std::move(lines), scroll);
+}
+
+void TMainForm::SaveTerminal() {
+  const QString chosen = dialogs_->SaveFile("Save terminal data to file", "terminal files (*.dmp);;all files (*)", "dmp");
+  if (chosen.isEmpty()) return;
+  QString base = chosen;
+  const QFileInfo info(chosen);
+  if (!info.suffix().isEmpty() || info.fileName().endsWith('.'))
+    base.chop(info.fileName().size() - info.fileName().lastIndexOf('.'));
+  DrainPanes();
+  for (const auto& [pane, extension] : {std::pair{TerminalLB, ".tr1"}, std::pair{DecodeTerminalLB, ".tr2"}}) {
+    const std::string name = (base + extension).toStdString();
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    const std::string text = pane->Model().Text();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + mkp::Utf8ToCp1251(name));
+  }
+}
+
+// ---- Modes and layout ---------------------------------------------------------------
+
+void TMainForm::OnPageChanged(int index) {
+  if (index >= 0 && index <= 2) RequestedMode = static_cast<TWorkMode>(index);
+  RunOperation(opSwitchMode);
+  ArrangeControls();
+}
+
+void TMainForm::SwitchMode() {
+  if (CurrentMode == RequestedMode) return;
+  CurrentMode = RequestedMode;
+  if (CurrentMode == wmRegisters && !Transport.AutoScroll.load()) RunBody(opToggleAutoscroll);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  ArrangeControls();
+}
+
+void TMainForm::ArrangeControls() {
+  if (arranging_ || !centralWidget()) return;
+  arranging_ = true;
+  TLayoutInput in;
+  in.OuterWidth = frameGeometry().width();
+  in.ClientWidth = centralWidget()->width();
+  in.ClientHeight = centralWidget()->height() + statusBar()->height();
+  in.Mode = CurrentMode == wmRegisters ? TLayoutMode::Registers
+            : CurrentMode == wmSlave   ? TLayoutMode::Slave
+                                       : TLayoutMode::Master;
+  in.SplitRatio = TerminalSplitRatio;
+  in.PageFrameWidth = 4;
+  in.PageFrameHeight = ModePageControl->tabBar()->sizeHint().height() + 4;
+  in.PanelBorder = OutboxPanel->frameWidth();
+  in.LabelHeight = fontMetrics().height();
+  in.EditHeight = HdrTextLE->sizeHint().height();
+  in.HeaderEditWidth = fontMetrics().horizontalAdvance("00 00 00 00 00 00 00 00 00 00") + 24;
+  in.HeaderChecksumWidth = fontMetrics().horizontalAdvance("FF FF FF FF") + 28;
+  in.DataChecksumWidth = in.HeaderChecksumWidth;
+  in.ButtonWidth = std::max(fontMetrics().horizontalAdvance("Change sddress") + 24, 100);
+  in.ButtonHeight = SendBtn->sizeHint().height();
+  in.AutoIntervalWidth = fontMetrics().horizontalAdvance("1000000") + 16;
+  in.CheckBoxWidth = AutoCB->sizeHint().width();
+  in.CheckBoxHeight = AutoCB->sizeHint().height();
+  in.PortFrameWidth = std::min(PortSetupF->sizeHint().width(), in.ClientWidth);
+  in.PortFrameHeight = PortSetupF->sizeHint().height();
+  in.PortPanelBevel = PortSetupPanel->frameWidth();
+  in.StatusBarHeight = statusBar()->height();
+  in.GridLineWidth = 1;
+  in.GridFrame = 2 * SlaveTable->frameWidth();
+  in.SplitterWidth = TerminalSplitter->handleWidth();
+  const TLayout l = mkpt::ArrangeControls(in);
+
+  Apply(ModePageControl, l.PageControl);
+  Apply(OutboxPanel, l.OutboxPanel);
+  const int border = in.PanelBorder;
+  auto inOutbox = [border](TRect r) {
+    r.Left += border;
+    r.Top += border;
+    return r;
+  };
+  Apply(HdrTextLE, inOutbox(l.HeaderEdit));
+  Apply(HdrCSPanel, inOutbox(l.HeaderChecksum));
+  Apply(BodyTextLE, inOutbox(l.DataEdit));
+  Apply(BodyCSPanel, inOutbox(l.DataChecksum));
+  Apply(AllPacketTextLE, inOutbox(l.FullPacketEdit));
+  for (QWidget* edit : {static_cast<QWidget*>(HdrTextLE), static_cast<QWidget*>(BodyTextLE),
+                        static_cast<QWidget*>(AllPacketTextLE)})
+    PlaceLabelOf(edit);
+  Apply(SendBtn, l.SendButton);
+  Apply(ReceiveBtn, l.ReceiveButton);
+  Apply(AutoCB, l.AutoCheck);
+  Apply(AutoIntervalEdit, l.AutoInterval);
+  if (auto* label = TabSheets[0]->findChild<QLabel*>("AutoIntervalEditLabel")) {
+    label->adjustSize();
+    label->move(AutoIntervalEdit->x() - label->width() - 2,
+                AutoIntervalEdit->y() + (AutoIntervalEdit->height() - label->height()) / 2);
+  }
+
+  Apply(SlaveBtns[0], l.SlaveAdd);
+  Apply(SlaveBtns[1], l.SlaveDelete);
+  Apply(SlaveBtns[2], l.SlaveLoad);
+  Apply(SlaveBtns[3], l.SlaveSave);
+  Apply(SlaveTable, l.SlaveTable);
+  SlaveTable->setHorizontalHeaderLabels({"Received packet", "Packet to answer"});
+  for (int c = 0; c < 2; ++c) SlaveTable->setColumnWidth(c, l.SlaveColumnWidth);
+  Apply(RegistersBtns[0], l.SelectDevice);
+  Apply(RegistersBtns[2], l.ChangeAddress);
+  Apply(RegistersBtns[1], l.Transmit);
+  Apply(RegistersTable, l.RegistersTable);
+  RegistersTable->setHorizontalHeaderLabels({"Register", "Current value", "New value"});
+  RegistersTable->setColumnWidth(0, l.RegisterColumnWidth);
+  RegistersTable->setColumnWidth(1, l.ValueColumnWidth);
+  RegistersTable->setColumnWidth(2, l.ValueColumnWidth);
+  Apply(SymbolTerminal, l.SymbolTerminal);
+
+  Apply(PortSetupPanel, l.PortPanel);
+  Apply(PortSetupF, l.PortFrame);
+  Apply(TerminalPanel, l.TerminalPanel);
+  TerminalSplitter->setGeometry(0, 0, l.TerminalPanel.Width, l.TerminalPanel.Height);
+  TerminalSplitter->setSizes({l.TerminalPane.Width, l.DecodePane.Width});
+  arranging_ = false;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (busy_) {  // an exchange is under way: close when it ends
+    closeAfterWait_ = true;
+    event->ignore();
+    return;
+  }
+  PaneTimer->stop();
+  AutoTimer->stop();
+  if (dialogs_->AskYesNo("Save configuration?")) PortSetupF->Settings().SaveSettings(SettingsFile);
+  event->accept();
+}
+
+}  // namespace mkpt

@@ -1,0 +1,165 @@
+// The main window: owner of the channel, the transport and the analyser,
+// binding the widgets to them. Every user action and timer tick becomes a
+// numbered operation run by RunOperation.
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "analysis/parser.h"
+#include "app/dialogs.h"
+#include "app/layout.h"
+#include "app/panes.h"
+#include "protocol/transport.h"
+#include "serial/comport.h"
+#include "serial/portsettings.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+
+namespace mkpt {
+
+class TPortSetupFrame;
+
+enum TWorkMode : std::uint8_t { wmMaster = 0, wmSlave = 1, wmRegisters = 2 };
+
+enum TOperationCode : std::uint8_t {
+  opApplyPortSettings = 0,
+  opSendPacket = 2,
+  opReceivePacket = 3,
+  opSaveTerminal = 4,
+  opToggleAutoscroll = 5,
+  opFullPacketEdited = 6,
+  opHeaderEdited = 7,
+  opDataBlockEdited = 8,
+  opRefreshStatus = 9,
+  opClearTerminal = 10,
+  opSwitchMode = 11,
+  opLoadSlaveTable = 12,
+  opSaveSlaveTable = 13,
+  opToggleAnalyzeMaster = 14,
+  opToggleAnalyzeSlave = 15,
+  opToggleArrayAlign = 16,
+  opLoadParseTable = 17,
+  opToggleAutosave = 18,
+  opSelectDevice = 19,
+  opTransmitRegisters = 20,
+  opChangeAddress = 21,
+  opToggleHexFirst = 22,  // 22..35: one show-as-hex switch each
+  opToggleHexLast = 35,
+  opQuit = 36,
+};
+
+// A rejected input (the repeat interval field).
+class EOperationError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+public:
+  static constexpr const char* Caption = "Mirt Kalvora Protocol - Debugger 1.1.90.0004e";
+  static constexpr const char* SettingsFile = "mkpt.ini";
+  static constexpr const char* TerminalAutosaveFile = "MKPTest.trm";
+
+  // Without dialogs the window shows real boxes.
+  explicit TMainForm(std::shared_ptr<TDialogs> dialogs = nullptr, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  void RunOperation(int code);
+  // Places every control (on resize and after a page or mode change).
+  void ArrangeControls();
+  // Moves the lines the feeds hold into the panes (the drain timer does it).
+  void DrainPanes();
+
+  // ---- State ------------------------------------------------------------------
+  mkp::TCOMPortChannel Channel;
+  mkp::TMKPParser Parser;
+  mkp::TMKProtocolTransport Transport{&Channel};
+  TWorkMode CurrentMode = wmMaster;
+  TWorkMode RequestedMode = wmMaster;
+  bool AutosaveEnabled = false;
+  double TerminalSplitRatio = 0.5;
+  bool Busy() const { return busy_; }
+
+  // ---- Controls (named as the window's description names them) ---------------
+  QTabWidget* ModePageControl = nullptr;
+  std::array<QWidget*, 4> TabSheets{};
+  QFrame* OutboxPanel = nullptr;
+  QLineEdit* HdrTextLE = nullptr;
+  QLabel* HdrCSPanel = nullptr;
+  QLineEdit* BodyTextLE = nullptr;
+  QLabel* BodyCSPanel = nullptr;
+  QLineEdit* AllPacketTextLE = nullptr;
+  QPushButton* SendBtn = nullptr;
+  QPushButton* ReceiveBtn = nullptr;
+  QCheckBox* AutoCB = nullptr;
+  QLineEdit* AutoIntervalEdit = nullptr;
+  QTableWidget* SlaveTable = nullptr;
+  std::array<QPushButton*, 4> SlaveBtns{};
+  QTableWidget* RegistersTable = nullptr;
+  std::array<QPushButton*, 3> RegistersBtns{};
+  QPlainTextEdit* SymbolTerminal = nullptr;
+  QWidget* TerminalPanel = nullptr;
+  QSplitter* TerminalSplitter = nullptr;
+  TPaneView* TerminalLB = nullptr;
+  TPaneView* DecodeTerminalLB = nullptr;
+  QFrame* PortSetupPanel = nullptr;
+  TPortSetupFrame* PortSetupF = nullptr;
+  std::array<QLabel*, 4> StatusPanels{};
+  QTimer* InfoTimer = nullptr;
+  QTimer* AutoTimer = nullptr;
+  QTimer* ReconfigureTimer = nullptr;
+  QTimer* PaneTimer = nullptr;
+  QMenu* TerminalPopupMenu = nullptr;
+
+  // The menu items by caption, main menu first, then the pop-up twin (or null).
+  QAction* MainItem(const QString& caption) const;
+  QAction* PopupItem(const QString& caption) const;
+
+protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void CreateControls();
+  void CreateMenus();
+  void OnChangePortSettings(mkp::TPortSettings::TControl sender);
+  void OnPageChanged(int index);
+  void OnAutoClicked();
+  void OnAutoIntervalChanged();
+  void OnAutoTimer();
+  void RunBody(int code);
+  void ApplyPortSettings();
+  void HeaderOrDataEdited(bool header);
+  void SendPacket();
+  void ReceivePacket();
+  void SaveTerminal();
+  void SwitchMode();
+  void UpdateCheckMarks();
+  // Runs a blocking exchange off the window's thread; painting and timers go
+  // on, and the input that could overlap it is held until it ends.
+  void WaitFor(const std::function<void()>& work);
+
+  std::shared_ptr<TDialogs> dialogs_;
+  TPaneFeed terminalFeed_, decodeFeed_;
+  std::vector<QAction*> mainItems_, popupItems_;
+  bool busy_ = false;
+  bool closeAfterWait_ = false;
+  bool arranging_ = false;
+};
+
+}  // namespace mkpt

@@ -1,0 +1,247 @@
+// The window on the offscreen platform: dispatcher, menus, panes, port
+// settings, start-up and shutdown, and the Master page against a
+// pseudo-terminal peer.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/mainform.h"
+#include "app/portframe.h"
+#include "protocol/packet.h"
+#include "serial/pty_pair.h"
+
+using namespace mkpt;
+
+namespace {
+
+// Answers the boxes and dialogs as a test says, and remembers what was shown.
+class TAnsweringDialogs : public TDialogs {
+public:
+  QStringList Errors, Infos, Questions;
+  bool AnswerYes = false;
+  QString FileToSave;
+  void Error(const QString& text) override { Errors << text; }
+  void Information(const QString& text) override { Infos << text; }
+  bool AskYesNo(const QString& text) override {
+    Questions << text;
+    return AnswerYes;
+  }
+  QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
+};
+
+std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const QString& path, const std::string& text) {
+  std::ofstream(path.toStdString(), std::ios::binary) << text;
+}
+
+std::vector<TPaneLine> Lines(int first, int count) {
+  std::vector<TPaneLine> lines;
+  for (int i = first; i < first + count; ++i) lines.push_back({"line " + std::to_string(i), {}});
+  return lines;
+}
+
+std::string IniFor(const std::string& port) {
+  return "PortNumber=" + port + "\r\nTransferRate=9600\r\nStopBits=1\r\nParity=NONE\r\n"
+         "ReadIntervalTimeout=1\r\nWriteIntervalTimeout=0\r\n";
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+private:
+  QTemporaryDir dir_;
+  QString previous_;
+  std::shared_ptr<TAnsweringDialogs> dialogs_;
+  std::unique_ptr<mkptest::TPtyPair> pty_;
+
+  std::unique_ptr<TMainForm> Window() { return std::make_unique<TMainForm>(dialogs_); }
+
+private slots:
+  void init() {
+    previous_ = QDir::currentPath();
+    QVERIFY(dir_.isValid());
+    QDir::setCurrent(dir_.path());
+    QFile::remove("mkpt.ini");
+    dialogs_ = std::make_shared<TAnsweringDialogs>();
+    pty_ = std::make_unique<mkptest::TPtyPair>();
+    WriteFile("mkpt.ini", IniFor(pty_->Path()));
+  }
+  void cleanup() { QDir::setCurrent(previous_); }
+
+  void StartUpOpensThePortFromTheSettingsFileAndShutdownAsks() {
+    {
+      auto w = Window();
+      QCOMPARE(w->windowTitle(), QString("Mirt Kalvora Protocol - Debugger 1.1.90.0004e"));
+      QCOMPARE(w->Channel.State(), mkp::psOk);
+      QVERIFY(dialogs_->Errors.isEmpty());
+      QCOMPARE(w->StatusPanels[1]->text(), QString("MASTER"));
+      QCOMPARE(w->StatusPanels[2]->text(), QString("Port settings OK"));
+      QCOMPARE(w->PortSetupF->PortNumCBox->currentText(), QString::fromStdString(pty_->Path()));
+      QCOMPARE(w->ModePageControl->currentIndex(), 0);
+      QCOMPARE(w->HdrCSPanel->text(), QString("FF FF FF FF"));
+      QCOMPARE(w->AutoIntervalEdit->text(), QString("1000"));
+      // No: the settings file stays as it was.
+      w->PortSetupF->SpeedCBox->setCurrentIndex(13);
+      w->PortSetupF->Settings().SetSpeedIndex(13);
+      dialogs_->AnswerYes = false;
+      w->close();
+      QCOMPARE(dialogs_->Questions, QStringList{"Save configuration?"});
+      QCOMPARE(ReadFile("mkpt.ini"), IniFor(pty_->Path()));
+    }
+    {
+      auto w = Window();
+      w->PortSetupF->Settings().SetSpeedIndex(13);  // 19200
+      dialogs_->AnswerYes = true;
+      w->close();
+      QVERIFY(ReadFile("mkpt.ini").find("TransferRate=19200\r\n") != std::string::npos);
+    }
+  }
+
+  void AMissingPortShowsTheBoxAndTheReasonAndTheWindowGoesOn() {
+    WriteFile("mkpt.ini", IniFor("/dev/mkpt-no-such-port"));
+    auto w = Window();
+    QCOMPARE(dialogs_->Errors, QStringList{"Invalid port settings!"});
+    QVERIFY(w->StatusPanels[2]->text().startsWith("Invalid port settings!"));
+    QVERIFY(w->StatusPanels[2]->text().size() > 24);  // the channel's reason follows
+    w->HdrTextLE->setText("ab");
+    QCOMPARE(w->AllPacketTextLE->text(), QString("AB  AB 00 00 00"));
+  }
+
+  void TheDispatcherShowsAFailureInItsOneBox() {
+    auto w = Window();
+    w->AllPacketTextLE->setText(QString("00 ").repeated(2067));
+    w->RunOperation(opSendPacket);
+    QCOMPARE(dialogs_->Errors.size(), 1);
+    QVERIFY(dialogs_->Errors[0].startsWith(QString::fromUtf8("Ошибочное действие : ")));
+    for (int code : {1, 6, 37, 200}) w->RunOperation(code);  // nothing happens
+    QCOMPARE(dialogs_->Errors.size(), 1);
+  }
+
+  void MenuItemsAndTheirPopupTwinsKeepOneCheckMark() {
+    auto w = Window();
+    QVERIFY(w->MainItem("Analize master packets")->isChecked());
+    QVERIFY(!w->MainItem("Autoscroll")->isChecked());
+    w->PopupItem("BYTE (1)- show as hex")->trigger();
+    QVERIFY(w->MainItem("BYTE (1) - show as hex")->isChecked());
+    QVERIFY(w->Parser.HexFlagForType(1));
+    w->MainItem("Autoscroll")->trigger();
+    QVERIFY(w->PopupItem("Autoscrolling")->isChecked());
+    w->PopupItem("Terminal autosave")->trigger();
+    QVERIFY(w->MainItem("Terminal autosave")->isChecked());
+    QVERIFY(w->Transport.Autosave.load());
+    // Entering Registers mode switches autoscroll on; Terminal changes no mode.
+    w->MainItem("Autoscroll")->trigger();
+    w->ModePageControl->setCurrentIndex(2);
+    QCOMPARE(w->StatusPanels[1]->text().isEmpty(), false);
+    QVERIFY(w->MainItem("Autoscroll")->isChecked() && w->PopupItem("Autoscrolling")->isChecked());
+    w->ModePageControl->setCurrentIndex(3);
+    QCOMPARE(w->CurrentMode, wmRegisters);
+  }
+
+  void PanesKeepTheirCapScrollAndSave() {
+    auto w = Window();
+    w->resize(1022, 653);
+    w->show();
+    TPaneView& pane = *w->TerminalLB;
+    pane.Append(Lines(0, 8097), false);
+    pane.Append(Lines(8097, 1), false);
+    QCOMPARE(pane.Model().rowCount(), 8097);
+    QCOMPARE(pane.Model().Lines().front().Text, std::string("line 1"));
+    QCOMPARE(pane.indexAt(QPoint(2, 2)).row(), 0);  // autoscroll off: the view stays
+    pane.Append(Lines(8098, 1), true);
+    const int fit = pane.VisibleLines();
+    QCOMPARE(pane.indexAt(QPoint(2, 2)).row(), 8097 - fit);
+
+    // Lines made in another thread arrive in order.
+    std::thread maker([&] {
+      for (int i = 0; i < 5000; ++i) w->Transport.AddDecodeLine("made " + std::to_string(i));
+    });
+    maker.join();
+    w->DrainPanes();
+    const auto& decoded = w->DecodeTerminalLB->Model().Lines();
+    QCOMPARE(decoded.size(), std::size_t{5000});
+    for (std::size_t i = 0; i < decoded.size(); ++i) QCOMPARE(decoded[i].Text, "made " + std::to_string(i));
+
+    dialogs_->FileToSave = dir_.filePath("run.dmp");
+    w->RunOperation(opSaveTerminal);
+    QCOMPARE(ReadFile(dir_.filePath("run.tr2")).substr(0, 15), std::string("made 0\r\nmade 1\r"));
+    QVERIFY(ReadFile(dir_.filePath("run.tr1")).find("line 8098\r\n") != std::string::npos);
+    QVERIFY(!QFile::exists(dir_.filePath("run.dmp")));
+    w->RunOperation(opClearTerminal);
+    QCOMPARE(pane.Model().rowCount(), 0);
+  }
+
+  void MasterPageSendsTheFullPacketAndLogsTheReply() {
+    auto w = Window();
+    w->HdrTextLE->setText("0A0B0C 010203 06 01 0100");
+    w->BodyTextLE->setText("05");
+    QCOMPARE(w->AllPacketTextLE->text(),
+             QString("0A 0B 0C 01 02 03 06 01 01 00  ") + w->HdrCSPanel->text() + " - 05  05 00 00 00");
+    QTest::mouseClick(w->SendBtn, Qt::LeftButton);
+    mkp::TPacketHolder request;
+    QVERIFY(mkp::TextToPacket("0A0B0C.010203.06.01.0100 - 05", *request));
+    const auto sent = pty_->Read(19, 5000);
+    QCOMPARE(sent.size(), std::size_t{19});
+    w->DrainPanes();
+    QCOMPARE(w->TerminalLB->Model().Lines().back().Text.substr(0, 3), std::string("-> "));
+    QVERIFY(w->DecodeTerminalLB->Model().Lines().back().Text.find("-> 010203>>0A0B0C") == 0);
+
+    // The reply arrives while Receive waits; the window keeps running.
+    mkp::TPacketHolder reply;
+    QVERIFY(mkp::TextToPacket("010203.0A0B0C.07.01.0100 - 2A", *reply));
+    std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
+    int length = 0;
+    QVERIFY(mkp::BuildFrame(*reply, frame.data(), length));
+    frame.resize(static_cast<std::size_t>(length));
+    bool ticked = false;
+    QTimer::singleShot(50, [&] {
+      ticked = true;
+      QVERIFY(w->Busy());
+      QVERIFY(!w->ModePageControl->isEnabled());
+      pty_->Write(frame);
+    });
+    w->RunOperation(opReceivePacket);
+    QVERIFY(ticked);
+    QVERIFY(w->ModePageControl->isEnabled());
+    QCOMPARE(w->TerminalLB->Model().Lines().back().Text, std::string("<- 010203.0A0B0C.07.01.0100 - 2A "));
+  }
+
+  void TheRepeatIntervalRefusesBadValues() {
+    auto w = Window();
+    for (const char* bad : {"0", "-5", "100001", "abc"}) {
+      w->AutoIntervalEdit->setText(bad);
+      QCOMPARE(w->AutoIntervalEdit->palette().color(QPalette::Text), QColor(Qt::red));
+      QCOMPARE(w->AutoTimer->interval(), 1000);
+    }
+    w->AutoIntervalEdit->setText("100000");
+    QCOMPARE(w->AutoTimer->interval(), 100000);
+    QVERIFY(w->AutoIntervalEdit->palette().color(QPalette::Text) != QColor(Qt::red));
+    QTest::mouseClick(w->AutoCB, Qt::LeftButton);
+    QVERIFY(!w->SendBtn->isEnabled() && !w->ReceiveBtn->isEnabled());
+    QVERIFY(w->AutoTimer->isActive());
+  }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
