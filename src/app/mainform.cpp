@@ -598,6 +598,13 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   ArrangeControls();
 }
 
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  ArrangeControls();
+  // Once more after the pages have their first geometry.
+  QTimer::singleShot(0, this, &TMainForm::ArrangeControls);
+}
+
 void TMainForm::ArrangeControls() {
   if (arranging_ || !centralWidget()) return;
   arranging_ = true;
@@ -609,8 +616,15 @@ void TMainForm::ArrangeControls() {
             : CurrentMode == wmSlave   ? TLayoutMode::Slave
                                        : TLayoutMode::Master;
   in.SplitRatio = TerminalSplitRatio;
+  // The page control's frame and tabs, as the style draws them: measured once
+  // the control has its pages laid out, estimated before.
   in.PageFrameWidth = 4;
   in.PageFrameHeight = ModePageControl->tabBar()->sizeHint().height() + 4;
+  if (const QWidget* page = ModePageControl->currentWidget();
+      page && page->width() > 0 && ModePageControl->width() > page->width()) {
+    in.PageFrameWidth = ModePageControl->width() - page->width();
+    in.PageFrameHeight = ModePageControl->height() - page->height();
+  }
   in.PanelBorder = OutboxPanel->frameWidth();
   in.LabelHeight = fontMetrics().height();
   in.EditHeight = HdrTextLE->sizeHint().height();
