@@ -35,6 +35,7 @@ QVariant TPaneModel::data(const QModelIndex& index, int role) const {
 
 void TPaneModel::Append(std::vector<TPaneLine> lines) {
   if (lines.empty()) return;
+  taken_ += lines.size();
   // Adding one line at a time removes the oldest whenever more than the cap
   // are held; for a batch that is: keep at most cap + 1 lines in the end.
   const std::size_t keep = mkp::MaxPaneLines + 1;

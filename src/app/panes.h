@@ -5,6 +5,7 @@
 #include <QAbstractListModel>
 #include <QListView>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -48,11 +49,14 @@ public:
   void Append(std::vector<TPaneLine> lines);
   void Clear();
   const std::deque<TPaneLine>& Lines() const { return lines_; }
+  // Lines taken since the pane was made (the cap and Clear do not lower it).
+  std::uint64_t Taken() const { return taken_; }
   // The lines as Windows-1251 text, each ending with CR LF.
   std::string Text() const;
 
 private:
   std::deque<TPaneLine> lines_;
+  std::uint64_t taken_ = 0;
 };
 
 class TPaneView : public QListView {
