@@ -118,6 +118,34 @@ private slots:
     }
   }
 
+  void ThePortFrameReopensThePortOnEveryChange() {
+    auto w = Window();
+    TPortSetupFrame& frame = *w->PortSetupF;
+    QCOMPARE(frame.ParityCBox->count(), 5);
+    QCOMPARE(frame.ParityCBox->itemText(1), QString("Even"));
+    QCOMPARE(frame.SpeedCBox->currentText(), QString("9600"));
+    // A user's choice in a list reopens the port with all six settings.
+    frame.SpeedCBox->setCurrentIndex(13);
+    emit frame.SpeedCBox->activated(13);
+    QCOMPARE(frame.Settings().GetSpeed(), std::string("19200"));
+    QCOMPARE(w->Channel.State(), mkp::psOk);
+    // Only digits, at most two, in the interval edits.
+    QTest::keyClicks(frame.ReadIntervalEd, "x7");
+    QCOMPARE(frame.ReadIntervalEd->text(), QString("17"));
+    QCOMPARE(frame.Settings().GetReadInterval(), 17);
+    // A path typed into the port list is taken as written; a missing one
+    // shows the box and the status line says why.
+    frame.PortNumCBox->lineEdit()->setText("/dev/mkpt-no-such-port");
+    emit frame.PortNumCBox->lineEdit()->editingFinished();
+    QCOMPARE(frame.PortNumCBox->currentText(), QString("/dev/mkpt-no-such-port"));
+    QCOMPARE(dialogs_->Errors, QStringList{"Invalid port settings!"});
+    dialogs_->AnswerYes = true;
+    w->close();
+    QVERIFY(ReadFile("mkpt.ini").find("PortNumber=/dev/mkpt-no-such-port\r\nTransferRate=19200\r\n") !=
+            std::string::npos);
+    QVERIFY(ReadFile("mkpt.ini").find("ReadIntervalTimeout=17\r\n") != std::string::npos);
+  }
+
   void AMissingPortShowsTheBoxAndTheReasonAndTheWindowGoesOn() {
     WriteFile("mkpt.ini", IniFor("/dev/mkpt-no-such-port"));
     auto w = Window();
