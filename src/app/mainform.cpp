@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTime>
 #include <QTimer>
@@ -27,6 +28,8 @@
 #include <thread>
 
 #include "app/portframe.h"
+#include "app/slavegrid.h"
+#include "modes/slave.h"
 #include "app/qtext.h"
 #include "modes/master.h"
 
@@ -153,6 +156,10 @@ TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  // The workers end (a receive under way ends within its time-out) before
+  // anything they use goes away.
+  worker_.reset();
+  retired_.clear();
   Transport.SetTerminalBox(nullptr);
   Transport.SetDecodeBox(nullptr);
 }
@@ -201,11 +208,16 @@ void TMainForm::CreateControls() {
 
   // Slave page.
   QWidget* slave = TabSheets[1];
-  SlaveTable = Grid(2, "SlaveTable", slave);
+  SlaveTable = new QTableView(slave);
+  SlaveTable->setObjectName("SlaveTable");
+  SlaveTable->setModel(new TSlaveGridModel(SlaveRows, SlaveTable));
+  SlaveTable->setCurrentIndex(SlaveTable->model()->index(0, 0));
   const char* slaveButtons[] = {"Add", "Delete", "Load", "Save"};
   for (int i = 0; i < 4; ++i)
     SlaveBtns[static_cast<std::size_t>(i)] =
         Button(slaveButtons[i], QString("SlaveBtn%1").arg(i + 1).toLatin1().constData(), {}, slave);
+  connect(SlaveBtns[0], &QPushButton::clicked, this, [this] { SlaveRows.Add(SlaveCurrentRow()); });
+  connect(SlaveBtns[1], &QPushButton::clicked, this, [this] { SlaveRows.Delete(SlaveCurrentRow()); });
   connect(SlaveBtns[2], &QPushButton::clicked, this, [this] { RunOperation(opLoadSlaveTable); });
   connect(SlaveBtns[3], &QPushButton::clicked, this, [this] { RunOperation(opSaveSlaveTable); });
 
@@ -394,6 +406,7 @@ void TMainForm::RunBody(int code) {
     case opHeaderEdited: HeaderOrDataEdited(true); break;
     case opDataBlockEdited: HeaderOrDataEdited(false); break;
     case opRefreshStatus: {
+      std::erase_if(retired_, [](const auto& w) { return w->Finished(); });
       StatusPanels[0]->setText(QTime::currentTime().toString(TimeFormat()));
       StatusPanels[1]->setText(kModeNames[CurrentMode]);
       QString port;
@@ -416,6 +429,8 @@ void TMainForm::RunBody(int code) {
       DecodeTerminalLB->Model().Clear();
       break;
     case opSwitchMode: SwitchMode(); break;
+    case opLoadSlaveTable: LoadSlaveTable(); break;
+    case opSaveSlaveTable: SaveSlaveTable(); break;
     case opToggleAnalyzeMaster: Parser.AnalyzeMaster = !Parser.AnalyzeMaster; UpdateCheckMarks(); break;
     case opToggleAnalyzeSlave: Parser.AnalyzeSlave = !Parser.AnalyzeSlave; UpdateCheckMarks(); break;
     case opToggleArrayAlign: Parser.ArrayAlign = !Parser.ArrayAlign; UpdateCheckMarks(); break;
@@ -589,8 +604,56 @@ void TMainForm::OnPageChanged(int index) {
 
 void TMainForm::SwitchMode() {
   if (CurrentMode == RequestedMode) return;
+  // The old worker is asked to stop; it may still be inside a receive. A new
+  // worker takes it over and starts only once it has let go of the transport.
+  std::unique_ptr<mkp::TWorkerThread> old = std::move(worker_);
+  if (old) old->Terminate();
+  switch (RequestedMode) {
+    case wmMaster:
+      break;
+    case wmSlave: {
+      auto responder = std::make_unique<mkp::TWorker<mkp::TSlaveAutoRepeater>>();
+      responder->SetTransport(&Transport);
+      responder->SetTables(&SlaveRows);
+      responder->SetOnFinished([this](std::exception_ptr failure) { WorkerFinished(failure); });
+      if (old) responder->HandOverFrom(std::move(old));
+      responder->Start();
+      worker_ = std::move(responder);
+      break;
+    }
+    case wmRegisters:
+      if (!Transport.AutoScroll.load()) RunBody(opToggleAutoscroll);
+      break;
+  }
+  if (old) retired_.push_back(std::move(old));
   CurrentMode = RequestedMode;
-  if (CurrentMode == wmRegisters && !Transport.AutoScroll.load()) RunBody(opToggleAutoscroll);
+}
+
+void TMainForm::WorkerFinished(std::exception_ptr failure) {
+  if (!failure) return;
+  const QString text = FromEngine(mkp::TWorkerThread::FailureText(failure));
+  QMetaObject::invokeMethod(
+      this, [this, text] { dialogs_->Error(QString::fromUtf8("Ошибочное действие : ") + text); },
+      Qt::QueuedConnection);
+}
+
+int TMainForm::SlaveCurrentRow() const {
+  const QModelIndex current = SlaveTable->currentIndex();
+  return current.isValid() ? current.row() + 1 : 1;
+}
+
+void TMainForm::LoadSlaveTable() {
+  const QString file = dialogs_->OpenFile("Open", "Table files (*.smt);;All files (*)", "smt");
+  if (file.isEmpty()) return;
+  // The responder holds at a safe point while the rows change.
+  mkp::TWorkerPause hold(CurrentMode == wmSlave ? worker_.get() : nullptr);
+  mkp::LoadSlaveTable(SlaveRows, ToEngine(file));
+}
+
+void TMainForm::SaveSlaveTable() {
+  const QString file = dialogs_->SaveFile("Save", "Table files (*.smt);;All files (*)", "smt");
+  if (file.isEmpty()) return;
+  mkp::SaveSlaveTable(SlaveRows, ToEngine(file));
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -676,7 +739,6 @@ void TMainForm::ArrangeControls() {
   Apply(SlaveBtns[2], l.SlaveLoad);
   Apply(SlaveBtns[3], l.SlaveSave);
   Apply(SlaveTable, l.SlaveTable);
-  SlaveTable->setHorizontalHeaderLabels({"Received packet", "Packet to answer"});
   for (int c = 0; c < 2; ++c) SlaveTable->setColumnWidth(c, l.SlaveColumnWidth);
   Apply(RegistersBtns[0], l.SelectDevice);
   Apply(RegistersBtns[2], l.ChangeAddress);
@@ -704,6 +766,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   }
   PaneTimer->stop();
   AutoTimer->stop();
+  if (worker_) worker_->Terminate();
   if (dialogs_->AskYesNo("Save configuration?")) PortSetupF->Settings().SaveSettings(SettingsFile);
   event->accept();
 }

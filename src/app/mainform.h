@@ -15,6 +15,8 @@
 #include "protocol/transport.h"
 #include "serial/comport.h"
 #include "serial/portsettings.h"
+#include "modes/slavetable.h"
+#include "modes/worker.h"
 
 class QAction;
 class QCheckBox;
@@ -26,6 +28,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class QTabWidget;
+class QTableView;
 class QTableWidget;
 class QTimer;
 
@@ -91,9 +94,12 @@ public:
   mkp::TMKProtocolTransport Transport{&Channel};
   TWorkMode CurrentMode = wmMaster;
   TWorkMode RequestedMode = wmMaster;
+  mkp::TSlaveTable SlaveRows;  // the cells of the Slave page
   bool AutosaveEnabled = false;
   double TerminalSplitRatio = 0.5;
   bool Busy() const { return busy_; }
+  // The worker of the mode in force (the Slave responder), or null.
+  mkp::TWorkerThread* Worker() const { return worker_.get(); }
 
   // ---- Controls (named as the window's description names them) ---------------
   QTabWidget* ModePageControl = nullptr;
@@ -108,7 +114,7 @@ public:
   QPushButton* ReceiveBtn = nullptr;
   QCheckBox* AutoCB = nullptr;
   QLineEdit* AutoIntervalEdit = nullptr;
-  QTableWidget* SlaveTable = nullptr;
+  QTableView* SlaveTable = nullptr;
   std::array<QPushButton*, 4> SlaveBtns{};
   QTableWidget* RegistersTable = nullptr;
   std::array<QPushButton*, 3> RegistersBtns{};
@@ -150,12 +156,20 @@ private:
   void ReceivePacket();
   void SaveTerminal();
   void SwitchMode();
+  void LoadSlaveTable();
+  void SaveSlaveTable();
+  int SlaveCurrentRow() const;
+  // Shows the error that ended a worker (from the worker's thread).
+  void WorkerFinished(std::exception_ptr failure);
   void UpdateCheckMarks();
   // Runs a blocking exchange off the window's thread; painting and timers go
   // on, and the input that could overlap it is held until it ends.
   void WaitFor(const std::function<void()>& work);
 
   std::shared_ptr<TDialogs> dialogs_;
+  std::unique_ptr<mkp::TWorkerThread> worker_;
+  // Workers asked to stop that may still be in a receive; freed once ended.
+  std::vector<std::unique_ptr<mkp::TWorkerThread>> retired_;
   TPaneFeed terminalFeed_, decodeFeed_;
   std::vector<QAction*> mainItems_, popupItems_;
   bool busy_ = false;

@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -38,7 +39,8 @@ public:
     Questions << text;
     return AnswerYes;
   }
-  QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
+  QString FileToOpen;
+  QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
   QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
 };
 
@@ -62,6 +64,22 @@ std::vector<TPaneLine> Lines(int first, int count) {
 std::string IniFor(const std::string& port) {
   return "PortNumber=" + port + "\r\nTransferRate=9600\r\nStopBits=1\r\nParity=NONE\r\n"
          "ReadIntervalTimeout=1\r\nWriteIntervalTimeout=0\r\n";
+}
+
+std::vector<std::uint8_t> FrameOf(const std::string& text) {
+  mkp::TPacketHolder packet;
+  if (!mkp::TextToPacket(text, *packet)) return {};
+  std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
+  int length = 0;
+  mkp::BuildFrame(*packet, frame.data(), length);
+  frame.resize(static_cast<std::size_t>(length));
+  return frame;
+}
+
+// Asks the slave on the other end of the line and waits for its answer.
+std::vector<std::uint8_t> Ask(mkptest::TPtyPair& pty, const std::string& request, const std::string& answer) {
+  pty.Write(FrameOf(request));
+  return pty.Read(FrameOf(answer).size(), 10000);
 }
 
 }  // namespace
@@ -253,6 +271,42 @@ private slots:
     QVERIFY(ticked);
     QVERIFY(w->ModePageControl->isEnabled());
     QCOMPARE(w->TerminalLB->Model().Lines().back().Text, std::string("<- 010203.0A0B0C.07.01.0100 - 2A "));
+  }
+
+  void TheSlavePageAnswersFromTheLoadedTableAndFromAnEditedCell() {
+    const std::string ping = "010203.0A0B0C.04.00.0000";
+    const std::string ack = "0A0B0C.010203.01.00.0000";
+    const std::string refusal = "0A0B0C.010203.03.00.0100 - 05";
+    WriteFile(dir_.filePath("device.smt"), "<" + ping + "> [" + ack + "]\r\n");
+    auto w = Window();
+    dialogs_->FileToOpen = dir_.filePath("device.smt");
+    w->RunOperation(opLoadSlaveTable);
+    QCOMPARE(w->SlaveTable->model()->rowCount(), 1);  // nothing follows the entry in the file
+    QCOMPARE(w->SlaveTable->model()->index(0, 1).data().toString(), QString::fromStdString(ack));
+    w->ModePageControl->setCurrentIndex(1);
+    QCOMPARE(w->CurrentMode, wmSlave);
+    QVERIFY(w->Worker() != nullptr);
+    QCOMPARE(Ask(*pty_, ping, ack), FrameOf(ack));
+
+    // An edited cell counts for the next packet; the table keeps an empty row.
+    QVERIFY(w->SlaveTable->model()->setData(w->SlaveTable->model()->index(0, 1), QString::fromStdString(refusal)));
+    QCOMPARE(Ask(*pty_, ping, refusal), FrameOf(refusal));
+    QVERIFY(w->SlaveTable->model()->setData(w->SlaveTable->model()->index(1, 0), "x"));
+    QCOMPARE(w->SlaveTable->model()->rowCount(), 3);
+
+    // Master stops the responder; coming back starts a fresh one.
+    w->ModePageControl->setCurrentIndex(0);
+    QVERIFY(w->Worker() == nullptr);
+    w->ModePageControl->setCurrentIndex(1);
+    QVERIFY(w->Worker() != nullptr);
+    QCOMPARE(Ask(*pty_, ping, refusal), FrameOf(refusal));
+    w->DrainPanes();
+    QVERIFY(w->TerminalLB->Model().Lines().back().Text.rfind("-> 0A0B0C.010203.03", 0) == 0);
+
+    dialogs_->FileToSave = dir_.filePath("saved.smt");
+    w->RunOperation(opSaveSlaveTable);
+    QCOMPARE(ReadFile(dir_.filePath("saved.smt")),
+             "<" + ping + "> [" + refusal + "]\r\n<x> []\r\n<> []\r\n");
   }
 
   void TheRepeatIntervalRefusesBadValues() {

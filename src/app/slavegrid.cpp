@@ -1,0 +1,52 @@
+#include "app/slavegrid.h"
+
+#include "app/qtext.h"
+
+namespace mkpt {
+
+TSlaveGridModel::TSlaveGridModel(mkp::TSlaveTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), rows_(table.RowCount()) {
+  table_.SetOnChange([this] { TableChanged(); });
+}
+
+int TSlaveGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TSlaveGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+
+QVariant TSlaveGridModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+  return FromEngine(table_.Cell(index.row() + 1, index.column()));
+}
+
+bool TSlaveGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::EditRole) return false;
+  // The table keeps an empty row at the end; the change reaches the view
+  // through TableChanged.
+  table_.SetCell(index.row() + 1, index.column(), ToEngine(value.toString()));
+  return true;
+}
+
+Qt::ItemFlags TSlaveGridModel::flags(const QModelIndex& index) const {
+  return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
+}
+
+QVariant TSlaveGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Horizontal) return section == 0 ? QString("Received packet") : QString("Packet to answer");
+  return section + 1;
+}
+
+void TSlaveGridModel::TableChanged() {
+  const int rows = table_.RowCount();
+  if (rows > rows_) {
+    beginInsertRows({}, rows_, rows - 1);
+    rows_ = rows;
+    endInsertRows();
+  } else if (rows < rows_) {
+    beginRemoveRows({}, rows, rows_ - 1);
+    rows_ = rows;
+    endRemoveRows();
+  }
+  if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 1));
+}
+
+}  // namespace mkpt
