@@ -48,7 +48,11 @@ TLayout ArrangeControls(const TLayoutInput& in) {
   // that the port settings and the panes leave.
   int pageHeight = 0;
   if (in.Mode == TLayoutMode::Registers) {
-    const int controlHeight = in.ClientHeight - static_cast<int>(std::lround(2.4 * in.PortFrameHeight));
+    int controlHeight = in.ClientHeight - static_cast<int>(std::lround(2.4 * in.PortFrameHeight));
+    const int belowPanes = in.PortFrameHeight + 2 * in.PortPanelBevel + in.StatusBarHeight +
+                           static_cast<int>(std::trunc(0.2 * in.StatusBarHeight)) +
+                           static_cast<int>(std::trunc(0.3 * in.StatusBarHeight));
+    controlHeight = std::min(controlHeight, in.ClientHeight - belowPanes - in.MinimumPaneHeight);
     pageHeight = controlHeight - in.PageFrameHeight;
   } else {
     pageHeight = outboxClientHeight + 2 * in.ButtonHeight;

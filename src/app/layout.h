@@ -46,6 +46,9 @@ struct TLayoutInput {
   int GridLineWidth = 1;
   int GridFrame = 0;        // a grid's width minus its client width
   int SplitterWidth = 4;
+  // In Registers mode the panes keep at least this height (the port settings
+  // frame of this toolkit is lower than the one the proportion was made for).
+  int MinimumPaneHeight = 0;
 };
 
 struct TLayout {

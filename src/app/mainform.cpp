@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -210,6 +211,7 @@ void TMainForm::CreateControls() {
   QWidget* slave = TabSheets[1];
   SlaveTable = new QTableView(slave);
   SlaveTable->setObjectName("SlaveTable");
+  SlaveTable->verticalHeader()->hide();
   SlaveTable->setModel(new TSlaveGridModel(SlaveRows, SlaveTable));
   SlaveTable->setCurrentIndex(SlaveTable->model()->index(0, 0));
   const char* slaveButtons[] = {"Add", "Delete", "Load", "Save"};
@@ -706,6 +708,8 @@ void TMainForm::ArrangeControls() {
   in.GridLineWidth = 1;
   in.GridFrame = 2 * SlaveTable->frameWidth();
   in.SplitterWidth = TerminalSplitter->handleWidth();
+  in.MinimumPaneHeight = 10 * TPaneModel::ItemHeight + TerminalLB->horizontalScrollBar()->sizeHint().height() +
+                         2 * TerminalLB->frameWidth();
   const TLayout l = mkpt::ArrangeControls(in);
 
   Apply(ModePageControl, l.PageControl);

@@ -85,6 +85,9 @@ TEST(LayoutTest, PanesSplitByTheRatioAndRegistersModeHasTheTallerPage) {
   EXPECT_EQ(l.PageControl.Height, 700 - 120);  // round(2.4 x 50) less
   EXPECT_GT(l.PageControl.Bottom(), masterBottom);
   EXPECT_EQ(l.TerminalPanel.Top, l.PageControl.Bottom() + 6);
+  in.MinimumPaneHeight = 150;  // a low port frame still leaves the panes their lines
+  l = ArrangeControls(in);
+  EXPECT_EQ(l.TerminalPanel.Height, 150);
 }
 
 TEST(LayoutTest, SlaveAndRegistersPages) {
