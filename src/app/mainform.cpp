@@ -21,7 +21,6 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTableWidget>
 #include <QTime>
 #include <QTimer>
 #include <atomic>
@@ -30,6 +29,7 @@
 
 #include "app/portframe.h"
 #include "app/slavegrid.h"
+#include "app/registersgrid.h"
 #include "modes/slave.h"
 #include "app/qtext.h"
 #include "modes/master.h"
@@ -84,13 +84,6 @@ QPushButton* Button(const QString& caption, const char* name, const QString& hin
   return button;
 }
 
-QTableWidget* Grid(int columns, const char* name, QWidget* parent) {
-  auto* grid = new QTableWidget(1, columns, parent);
-  grid->setObjectName(name);
-  grid->verticalHeader()->hide();
-  return grid;
-}
-
 void PlaceLabelOf(QWidget* edit) {
   if (auto* label = edit->parentWidget()->findChild<QLabel*>(edit->objectName() + "Label")) {
     label->adjustSize();
@@ -113,6 +106,7 @@ void Apply(QWidget* widget, const TRect& r) { widget->setGeometry(r.Left, r.Top,
 TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
     : QMainWindow(parent), dialogs_(dialogs ? std::move(dialogs) : std::make_shared<TQtDialogs>(this)) {
   setObjectName("MainForm");
+  Arguments = QCoreApplication::arguments().mid(1);
   CreateControls();
   CreateMenus();
 
@@ -225,7 +219,13 @@ void TMainForm::CreateControls() {
 
   // Registers page.
   QWidget* registers = TabSheets[2];
-  RegistersTable = Grid(3, "RegistersTable", registers);
+  RegistersTable = new QTableView(registers);
+  RegistersTable->setObjectName("RegistersTable");
+  RegistersTable->verticalHeader()->hide();
+  RegistersTable->setModel(new TRegistersGridModel(RegisterRows, RegistersTable));
+  // A click on a New value cell opens its editor; other cells cannot be edited.
+  RegistersTable->setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::SelectedClicked |
+                                  QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   RegistersBtns[0] = Button("Selecr device", "RegistersBtn1", "Load device model from file", registers);
   RegistersBtns[1] = Button("Transmit", "RegistersBtn2", "Send to device", registers);
   RegistersBtns[2] = Button("Change sddress", "RegistersBtn3", "Change the Vorel-address of device", registers);
@@ -298,6 +298,7 @@ void TMainForm::CreateControls() {
   ReconfigureTimer->setObjectName("ReconfigureTimer");
   ReconfigureTimer->setInterval(100);
   ReconfigureTimer->setSingleShot(true);
+  connect(ReconfigureTimer, &QTimer::timeout, this, &TMainForm::ReadCommandLine);
   // Lines made by the engine reach the panes in batches.
   PaneTimer = new QTimer(this);
   PaneTimer->setInterval(30);
@@ -433,6 +434,8 @@ void TMainForm::RunBody(int code) {
     case opSwitchMode: SwitchMode(); break;
     case opLoadSlaveTable: LoadSlaveTable(); break;
     case opSaveSlaveTable: SaveSlaveTable(); break;
+    case opSelectDevice: SelectDevice(); break;
+    case opTransmitRegisters: TransmitRegisters(); break;
     case opToggleAnalyzeMaster: Parser.AnalyzeMaster = !Parser.AnalyzeMaster; UpdateCheckMarks(); break;
     case opToggleAnalyzeSlave: Parser.AnalyzeSlave = !Parser.AnalyzeSlave; UpdateCheckMarks(); break;
     case opToggleArrayAlign: Parser.ArrayAlign = !Parser.ArrayAlign; UpdateCheckMarks(); break;
@@ -623,9 +626,15 @@ void TMainForm::SwitchMode() {
       worker_ = std::move(responder);
       break;
     }
-    case wmRegisters:
+    case wmRegisters: {
+      auto automat = mkp::MakeRegistersAutomat(Transport, Parser, RegisterRows, DeviceModel, DeviceAddress);
+      automat->SetOnFinished([this](std::exception_ptr failure) { WorkerFinished(failure); });
+      if (old) automat->HandOverFrom(std::move(old));
+      automat->Start();
+      worker_ = std::move(automat);
       if (!Transport.AutoScroll.load()) RunBody(opToggleAutoscroll);
       break;
+    }
   }
   if (old) retired_.push_back(std::move(old));
   CurrentMode = RequestedMode;
@@ -637,6 +646,104 @@ void TMainForm::WorkerFinished(std::exception_ptr failure) {
   QMetaObject::invokeMethod(
       this, [this, text] { dialogs_->Error(QString::fromUtf8("Ошибочное действие : ") + text); },
       Qt::QueuedConnection);
+}
+
+mkp::TRegistersAutomat* TMainForm::Automat() const {
+  return CurrentMode == wmRegisters ? dynamic_cast<mkp::TRegistersAutomat*>(worker_.get()) : nullptr;
+}
+
+namespace {
+
+// The waits of the Registers page's operations: the window's loop runs meanwhile.
+class TEventLoopWaiter : public mkp::TWaiter {
+public:
+  void Sleep(int milliseconds) override {
+    QEventLoop loop;
+    QTimer::singleShot(std::max(milliseconds, 0), &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+};
+
+}  // namespace
+
+void TMainForm::SelectDevice() {
+  QString file = CmdLineDeviceFile;
+  if (!CmdLineDeviceGiven) {
+    file = dialogs_->OpenFile("Open", "Device description files (*.rst);;All files (*)", "rst");
+    if (file.isEmpty()) return;
+  }
+  TEventLoopWaiter waiter;
+  mkp::SelectDevice(ToEngine(file), DeviceModel, CurrentMode == wmRegisters ? &RegisterRows : nullptr, Automat(),
+                    waiter);
+  if (CurrentMode != wmRegisters) return;
+  ArrangeControls();
+  StatusPanels[3]->setText(FromEngine(mkp::DeviceStatusText(ToEngine(file))));
+}
+
+void TMainForm::TransmitRegisters() {
+  if (CurrentMode != wmRegisters || busy_) return;
+  // The buttons, the pages and the port settings are held until the writes end.
+  busy_ = true;
+  for (QPushButton* button : RegistersBtns) button->setEnabled(false);
+  ModePageControl->tabBar()->setEnabled(false);
+  PortSetupPanel->setEnabled(false);
+  TEventLoopWaiter waiter;
+  mkp::TTransmitContext context;
+  context.Transport = &Transport;
+  context.Parser = &Parser;
+  context.Automat = Automat();
+  context.Model = &DeviceModel;
+  context.Table = &RegisterRows;
+  context.DeviceAddress = DeviceAddress;
+  context.Waiter = &waiter;
+  context.ShowStatus = [this](const std::string& text) { StatusPanels[2]->setText(FromEngine(text)); };
+  mkp::TTransmitResult result = mkp::TTransmitResult::Done;
+  try {
+    result = mkp::TransmitRegisters(context);
+  } catch (...) {
+    busy_ = false;
+    for (QPushButton* button : RegistersBtns) button->setEnabled(true);
+    ModePageControl->tabBar()->setEnabled(true);
+    PortSetupPanel->setEnabled(true);
+    throw;
+  }
+  busy_ = false;
+  for (QPushButton* button : RegistersBtns) button->setEnabled(true);
+  ModePageControl->tabBar()->setEnabled(true);
+  PortSetupPanel->setEnabled(true);
+  if (result == mkp::TTransmitResult::Busy) dialogs_->Information(mkp::TransmitBusyText);
+  if (closeAfterWait_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TMainForm::ReadCommandLine() {
+  ReconfigureTimer->stop();
+  const QString first = Arguments.value(0).trimmed().toUpper();
+  if (first.isEmpty()) return;
+  const QString second = Arguments.value(1).trimmed();
+  if (first == "/REG" || first == "/REGSIMPLE") {
+    RequestedMode = wmRegisters;
+    {
+      const QSignalBlocker quiet(ModePageControl);
+      ModePageControl->setCurrentIndex(2);
+    }
+    RunOperation(opSwitchMode);
+    ArrangeControls();
+    CmdLineDeviceGiven = !second.isEmpty() && QFileInfo(second).isFile();
+    CmdLineDeviceFile = CmdLineDeviceGiven ? second.left(255) : QString();
+    RunOperation(opSelectDevice);
+    if (first == "/REGSIMPLE") {
+      RegistersBtns[0]->setEnabled(false);
+      RegistersBtns[0]->hide();
+    }
+  } else if (first == "/SLAVE") {
+    RequestedMode = wmSlave;
+    {
+      const QSignalBlocker quiet(ModePageControl);
+      ModePageControl->setCurrentIndex(1);
+    }
+    RunOperation(opSwitchMode);
+    ArrangeControls();
+  }
 }
 
 int TMainForm::SlaveCurrentRow() const {
@@ -748,7 +855,6 @@ void TMainForm::ArrangeControls() {
   Apply(RegistersBtns[2], l.ChangeAddress);
   Apply(RegistersBtns[1], l.Transmit);
   Apply(RegistersTable, l.RegistersTable);
-  RegistersTable->setHorizontalHeaderLabels({"Register", "Current value", "New value"});
   RegistersTable->setColumnWidth(0, l.RegisterColumnWidth);
   RegistersTable->setColumnWidth(1, l.ValueColumnWidth);
   RegistersTable->setColumnWidth(2, l.ValueColumnWidth);

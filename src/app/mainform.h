@@ -17,6 +17,9 @@
 #include "serial/portsettings.h"
 #include "modes/slavetable.h"
 #include "modes/worker.h"
+#include "modes/device.h"
+#include "modes/registers.h"
+#include "modes/registers_table.h"
 
 class QAction;
 class QCheckBox;
@@ -87,6 +90,8 @@ public:
   void ArrangeControls();
   // Moves the lines the feeds hold into the panes (the drain timer does it).
   void DrainPanes();
+  // The command line, read once at the first tick of ReconfigureTimer.
+  void ReadCommandLine();
 
   // ---- State ------------------------------------------------------------------
   mkp::TCOMPortChannel Channel;
@@ -95,9 +100,16 @@ public:
   TWorkMode CurrentMode = wmMaster;
   TWorkMode RequestedMode = wmMaster;
   mkp::TSlaveTable SlaveRows;  // the cells of the Slave page
+  mkp::TRegistersTable RegisterRows;  // the cells of the Registers page
+  mkp::TDeviceModel DeviceModel;      // the device description of Registers mode
+  std::string DeviceAddress;          // "A.B.C" or empty
+  bool CmdLineDeviceGiven = false;
+  QString CmdLineDeviceFile;
   bool AutosaveEnabled = false;
   double TerminalSplitRatio = 0.5;
   bool Busy() const { return busy_; }
+  // The command line's switches as given (tests set them before the first tick).
+  QStringList Arguments;
   // The worker of the mode in force (the Slave responder), or null.
   mkp::TWorkerThread* Worker() const { return worker_.get(); }
 
@@ -116,7 +128,7 @@ public:
   QLineEdit* AutoIntervalEdit = nullptr;
   QTableView* SlaveTable = nullptr;
   std::array<QPushButton*, 4> SlaveBtns{};
-  QTableWidget* RegistersTable = nullptr;
+  QTableView* RegistersTable = nullptr;
   std::array<QPushButton*, 3> RegistersBtns{};
   QPlainTextEdit* SymbolTerminal = nullptr;
   QWidget* TerminalPanel = nullptr;
@@ -159,6 +171,9 @@ private:
   void LoadSlaveTable();
   void SaveSlaveTable();
   int SlaveCurrentRow() const;
+  void SelectDevice();
+  void TransmitRegisters();
+  mkp::TRegistersAutomat* Automat() const;
   // Shows the error that ended a worker (from the worker's thread).
   void WorkerFinished(std::exception_ptr failure);
   void UpdateCheckMarks();

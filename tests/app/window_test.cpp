@@ -21,6 +21,7 @@
 #include "app/mainform.h"
 #include "app/portframe.h"
 #include "protocol/packet.h"
+#include "modes/registers_peer.h"
 #include "serial/pty_pair.h"
 
 using namespace mkpt;
@@ -307,6 +308,54 @@ private slots:
     w->RunOperation(opSaveSlaveTable);
     QCOMPARE(ReadFile(dir_.filePath("saved.smt")),
              "<" + ping + "> [" + refusal + "]\r\n<x> []\r\n<> []\r\n");
+  }
+
+  void RegSimplePollsTheDeviceAndTransmitWritesTheTypedValue() {
+    WriteFile(dir_.filePath("counter.rst"),
+              "{Counter} #1#\r\n"
+              "<010203.0A0B0C.06.05.0100 - 01> [1]\r\n"
+              "<010203.0A0B0C.08.05.0300 - 01 %1:05%> #1#\r\n"
+              "@@ OneStepDelay = 20\r\n@@ OneCycleDelay = 50\r\n"
+              "@@ RegSendTimeout1 = 50\r\n@@ RegSendTimeout2 = 50\r\n@@ RegSendTimeout3 = 50\r\n");
+    mkptest::TRegistersPeer device(*pty_, [](const mkptest::TSeenPacket& seen, int) {
+      if (seen.Command == 6) return std::vector<std::string>{"0A0B0C.010203.07.05.0300 - 01 E8 03"};
+      return std::vector<std::string>{"0A0B0C.010203.01.00.0000"};
+    });
+    auto w = Window();
+    w->Arguments = QStringList{"/regsimple", " " + dir_.filePath("counter.rst") + " "};
+    w->show();
+    QTRY_COMPARE_WITH_TIMEOUT(w->CurrentMode, wmRegisters, 5000);
+    QVERIFY(!w->RegistersBtns[0]->isVisible());  // no "Selecr device"
+    QCOMPARE(w->StatusPanels[3]->text(), QString(" counter"));
+    QVERIFY(w->MainItem("Autoscroll")->isChecked());
+    QAbstractItemModel* grid = w->RegistersTable->model();
+    QCOMPARE(grid->rowCount(), 1);
+    QCOMPARE(grid->index(0, 0).data().toString(), QString("Counter"));
+    QTRY_COMPARE_WITH_TIMEOUT(grid->index(0, 1).data().toString(), QString("1000"), 10000);
+
+    QVERIFY(!grid->setData(grid->index(0, 1), "5"));  // only New value cells take text
+    QVERIFY(grid->setData(grid->index(0, 2), "7"));
+    w->RunOperation(opTransmitRegisters);
+    QVERIFY(dialogs_->Infos.isEmpty());
+    bool written = false;
+    for (const auto& seen : device.Seen())
+      if (seen.Command == 8) written = seen.Text == "010203.0A0B0C.08.05.0300 - 01 07 00 ";
+    QVERIFY(written);
+    QVERIFY(w->RegistersBtns[1]->isEnabled());
+  }
+
+  void TheCommandLineIgnoresOtherSwitches() {
+    for (const char* other : {"/REG2", "REG", "/slavex"}) {
+      auto w = Window();
+      w->Arguments = QStringList{other};
+      w->ReadCommandLine();
+      QCOMPARE(w->CurrentMode, wmMaster);
+    }
+    auto w = Window();
+    w->Arguments = QStringList{"/Slave", "ignored.rst"};
+    w->ReadCommandLine();
+    QCOMPARE(w->CurrentMode, wmSlave);
+    QCOMPARE(w->ModePageControl->currentIndex(), 1);
   }
 
   void TheRepeatIntervalRefusesBadValues() {
