@@ -28,6 +28,7 @@ public:
   bool AskYesNo(const QString&) override { return false; }
   QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
   QString SaveFile(const QString&, const QString&, const QString&) override { return {}; }
+  bool Run(QDialog&) override { return false; }
 };
 
 using Clock = std::chrono::steady_clock;

@@ -44,4 +44,6 @@ QString TQtDialogs::SaveFile(const QString& title, const QString& filter, const 
   return RunFileDialog(parent_, QFileDialog::AcceptSave, title, filter, defaultSuffix);
 }
 
+bool TQtDialogs::Run(QDialog& dialog) { return dialog.exec() == QDialog::Accepted; }
+
 }  // namespace mkpt

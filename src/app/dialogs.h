@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace mkpt {
@@ -20,6 +21,8 @@ public:
   // The chosen file, or empty when cancelled. Filters in Qt's form.
   virtual QString OpenFile(const QString& title, const QString& filter, const QString& defaultSuffix) = 0;
   virtual QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) = 0;
+  // Shows one of the window's own dialogs modally; true when it closed with OK.
+  virtual bool Run(QDialog& dialog) = 0;
 };
 
 // The real boxes and dialogs, modal over the given window.
@@ -31,6 +34,7 @@ public:
   bool AskYesNo(const QString& text) override;
   QString OpenFile(const QString& title, const QString& filter, const QString& defaultSuffix) override;
   QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) override;
+  bool Run(QDialog& dialog) override;
 
 private:
   QWidget* parent_;

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/addressform.h"
 #include "app/portframe.h"
 #include "app/slavegrid.h"
 #include "app/registersgrid.h"
@@ -143,6 +144,9 @@ TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
   InfoTimer->start();
   PaneTimer->start();
   RunOperation(opRefreshStatus);
+
+  VORELAddrForm = new TVORELAddrForm(this);
+  VORELAddrForm->hide();
 
   resize(1022, 653);
   setMinimumSize(797, 554);
@@ -436,6 +440,7 @@ void TMainForm::RunBody(int code) {
     case opSaveSlaveTable: SaveSlaveTable(); break;
     case opSelectDevice: SelectDevice(); break;
     case opTransmitRegisters: TransmitRegisters(); break;
+    case opChangeAddress: ChangeAddress(); break;
     case opToggleAnalyzeMaster: Parser.AnalyzeMaster = !Parser.AnalyzeMaster; UpdateCheckMarks(); break;
     case opToggleAnalyzeSlave: Parser.AnalyzeSlave = !Parser.AnalyzeSlave; UpdateCheckMarks(); break;
     case opToggleArrayAlign: Parser.ArrayAlign = !Parser.ArrayAlign; UpdateCheckMarks(); break;
@@ -713,6 +718,15 @@ void TMainForm::TransmitRegisters() {
   PortSetupPanel->setEnabled(true);
   if (result == mkp::TTransmitResult::Busy) dialogs_->Information(mkp::TransmitBusyText);
   if (closeAfterWait_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TMainForm::ChangeAddress() {
+  if (CurrentMode != wmRegisters) return;
+  VORELAddrForm->SetAddressText(DeviceAddress);
+  if (!dialogs_->Run(*VORELAddrForm)) return;
+  DeviceAddress = VORELAddrForm->AddressText().substr(0, 255);
+  if (!DeviceAddress.empty())
+    if (mkp::TRegistersAutomat* automat = Automat()) automat->SetTargetAddress(DeviceAddress);
 }
 
 void TMainForm::ReadCommandLine() {

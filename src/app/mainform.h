@@ -38,6 +38,7 @@ class QTimer;
 namespace mkpt {
 
 class TPortSetupFrame;
+class TVORELAddrForm;
 
 enum TWorkMode : std::uint8_t { wmMaster = 0, wmSlave = 1, wmRegisters = 2 };
 
@@ -112,6 +113,8 @@ public:
   QStringList Arguments;
   // The worker of the mode in force (the Slave responder), or null.
   mkp::TWorkerThread* Worker() const { return worker_.get(); }
+  // The running registers automaton in Registers mode, or null.
+  mkp::TRegistersAutomat* Automat() const;
 
   // ---- Controls (named as the window's description names them) ---------------
   QTabWidget* ModePageControl = nullptr;
@@ -143,6 +146,7 @@ public:
   QTimer* ReconfigureTimer = nullptr;
   QTimer* PaneTimer = nullptr;
   QMenu* TerminalPopupMenu = nullptr;
+  TVORELAddrForm* VORELAddrForm = nullptr;  // the bus address dialog, made hidden at start
 
   // The menu items by caption, main menu first, then the pop-up twin (or null).
   QAction* MainItem(const QString& caption) const;
@@ -173,7 +177,7 @@ private:
   int SlaveCurrentRow() const;
   void SelectDevice();
   void TransmitRegisters();
-  mkp::TRegistersAutomat* Automat() const;
+  void ChangeAddress();
   // Shows the error that ended a worker (from the worker's thread).
   void WorkerFinished(std::exception_ptr failure);
   void UpdateCheckMarks();

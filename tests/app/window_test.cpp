@@ -12,12 +12,14 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTableView>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "app/addressform.h"
 #include "app/mainform.h"
 #include "app/portframe.h"
 #include "protocol/packet.h"
@@ -43,6 +45,13 @@ public:
   QString FileToOpen;
   QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
   QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
+  // Answers the window's own dialogs; none: cancelled.
+  std::function<bool(QDialog&)> Answer;
+  int DialogsShown = 0;
+  bool Run(QDialog& dialog) override {
+    ++DialogsShown;
+    return Answer ? Answer(dialog) : false;
+  }
 };
 
 std::string ReadFile(const QString& path) {
@@ -342,6 +351,43 @@ private slots:
       if (seen.Command == 8) written = seen.Text == "010203.0A0B0C.08.05.0300 - 01 07 00 ";
     QVERIFY(written);
     QVERIFY(w->RegistersBtns[1]->isEnabled());
+
+    // The address dialog: it shows the last address (255s when none), and OK
+    // sends the requests and the writes to the address entered.
+    dialogs_->Answer = [](QDialog& dialog) {
+      auto& form = static_cast<TVORELAddrForm&>(dialog);
+      if (form.AddrEditA->value() != 255 || form.AddrEditC->value() != 255) return false;
+      form.AddrEditA->setValue(1);
+      form.AddrEditB->setValue(2);
+      form.AddrEditC->setValue(9);
+      QTest::mouseClick(form.OKBtn, Qt::LeftButton);
+      return true;
+    };
+    w->RunOperation(opChangeAddress);
+    QCOMPARE(w->DeviceAddress, std::string("1.2.9"));
+    QCOMPARE(w->Automat()->TargetAddress(), std::string("1.2.9"));
+    const int before = device.Count();
+    QTRY_VERIFY_WITH_TIMEOUT(device.Count() > before + 1, 10000);
+    QCOMPARE(device.Seen().back().Dst.Bytes[2], std::uint8_t{9});
+    dialogs_->Answer = nullptr;  // Cancel changes nothing
+    w->RunOperation(opChangeAddress);
+    QCOMPARE(w->DeviceAddress, std::string("1.2.9"));
+  }
+
+  void TheAddressDialogNormalisesWhatItIsGiven() {
+    TVORELAddrForm form;
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Vorel адрес"));
+    form.SetAddressText("");
+    QCOMPARE(form.AddrEditB->value(), 255);
+    form.SetAddressText("10.20");
+    QCOMPARE(form.AddressText(), std::string("10.20.255"));
+    form.SetAddressText("1.2.3.4");
+    QCOMPARE(form.AddressText(), std::string("1.2.255"));
+    form.SetAddressText(" 1 . 2 . 3 ");
+    QCOMPARE(form.AddressText(), std::string("1.2.3"));
+    auto w = Window();
+    w->RunOperation(opChangeAddress);  // not in Registers mode: no dialog
+    QCOMPARE(dialogs_->DialogsShown, 0);
   }
 
   void TheCommandLineIgnoresOtherSwitches() {
