@@ -340,6 +340,8 @@ void TMainForm::CreateMenus() {
   analysis->addSeparator();
   for (std::size_t i = 0; i < kHexItems.size(); ++i)
     item(analysis, kHexItems[i].first, opToggleHexFirst + static_cast<int>(i), true, true);
+  analysis->addSeparator();
+  item(analysis, "Load parse table...", opLoadParseTable, false, true);
 
   QMenu* popup = TerminalPopupMenu;
   item(popup, "Terminal autosave", opToggleAutosave, true, false);
@@ -439,6 +441,7 @@ void TMainForm::RunBody(int code) {
     case opLoadSlaveTable: LoadSlaveTable(); break;
     case opSaveSlaveTable: SaveSlaveTable(); break;
     case opSelectDevice: SelectDevice(); break;
+    case opLoadParseTable: LoadParseTable(); break;
     case opTransmitRegisters: TransmitRegisters(); break;
     case opChangeAddress: ChangeAddress(); break;
     case opToggleAnalyzeMaster: Parser.AnalyzeMaster = !Parser.AnalyzeMaster; UpdateCheckMarks(); break;
@@ -771,6 +774,18 @@ void TMainForm::LoadSlaveTable() {
   // The responder holds at a safe point while the rows change.
   mkp::TWorkerPause hold(CurrentMode == wmSlave ? worker_.get() : nullptr);
   mkp::LoadSlaveTable(SlaveRows, ToEngine(file));
+}
+
+void TMainForm::LoadParseTable() {
+  const QString file = dialogs_->OpenFile("Open", "Table files (*.rtb);;All files (*)", "rtb");
+  if (file.isEmpty()) return;
+  if (CurrentMode == wmMaster) {
+    Parser.LoadTable(ToEngine(file));
+  } else if (CurrentMode == wmSlave) {
+    mkp::TWorkerPause hold(worker_.get());  // the responder describes packets with the table
+    Parser.LoadTable(ToEngine(file));
+  }
+  StatusPanels[3]->setText(FromEngine(Parser.TableFileName));
 }
 
 void TMainForm::SaveSlaveTable() {

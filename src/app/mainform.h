@@ -174,6 +174,7 @@ private:
   void SwitchMode();
   void LoadSlaveTable();
   void SaveSlaveTable();
+  void LoadParseTable();
   int SlaveCurrentRow() const;
   void SelectDevice();
   void TransmitRegisters();

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <fstream>
 #include <sstream>
+#include <chrono>
 #include <thread>
 
 #include "app/addressform.h"
@@ -402,6 +403,23 @@ private slots:
     w->ReadCommandLine();
     QCOMPARE(w->CurrentMode, wmSlave);
     QCOMPARE(w->ModePageControl->currentIndex(), 1);
+  }
+
+  void AModeChangeDuringAReceiveAndAParseTable() {
+    auto w = Window();
+    w->ModePageControl->setCurrentIndex(1);  // a responder waits in its receive
+    QTest::qWait(50);
+    const auto start = std::chrono::steady_clock::now();
+    w->ModePageControl->setCurrentIndex(2);  // the automaton takes over once it lets go
+    w->ModePageControl->setCurrentIndex(0);
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500));  // never the 2 s receive
+    QCOMPARE(w->CurrentMode, wmMaster);
+    QVERIFY(w->Worker() == nullptr);
+
+    WriteFile(dir_.filePath("words.rtb"), "command=7; reg=5; mask=asis\r\n");
+    dialogs_->FileToOpen = dir_.filePath("words.rtb");
+    w->MainItem("Load parse table...")->trigger();
+    QCOMPARE(w->StatusPanels[3]->text(), QString("words.rtb"));
   }
 
   void TheRepeatIntervalRefusesBadValues() {
