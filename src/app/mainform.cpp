@@ -688,14 +688,32 @@ void TMainForm::SelectDevice() {
   StatusPanels[3]->setText(FromEngine(mkp::DeviceStatusText(ToEngine(file))));
 }
 
+namespace {
+
+// The waits of a transmit, in its own thread; a window that is closing ends
+// the transmit at its next wait.
+class TTransmitWaiter : public mkp::TThreadWaiter {
+public:
+  explicit TTransmitWaiter(const std::atomic<bool>& abort) : abort_(abort) {}
+  void Sleep(int milliseconds) override {
+    if (abort_.load()) throw TTransmitAborted{};
+    mkp::TThreadWaiter::Sleep(milliseconds);
+  }
+  struct TTransmitAborted {};
+
+private:
+  const std::atomic<bool>& abort_;
+};
+
+}  // namespace
+
 void TMainForm::TransmitRegisters() {
   if (CurrentMode != wmRegisters || busy_) return;
-  // The buttons, the pages and the port settings are held until the writes end.
-  busy_ = true;
-  for (QPushButton* button : RegistersBtns) button->setEnabled(false);
-  ModePageControl->tabBar()->setEnabled(false);
-  PortSetupPanel->setEnabled(false);
-  TEventLoopWaiter waiter;
+  // The writes and their replies run off the window's thread (a reply read may
+  // wait two seconds); the window paints on, and its input is held until the
+  // writes end.
+  abortTransmit_ = false;
+  TTransmitWaiter waiter(abortTransmit_);
   mkp::TTransmitContext context;
   context.Transport = &Transport;
   context.Parser = &Parser;
@@ -704,23 +722,20 @@ void TMainForm::TransmitRegisters() {
   context.Table = &RegisterRows;
   context.DeviceAddress = DeviceAddress;
   context.Waiter = &waiter;
-  context.ShowStatus = [this](const std::string& text) { StatusPanels[2]->setText(FromEngine(text)); };
+  context.ShowStatus = [this](const std::string& text) {
+    const QString shown = FromEngine(text);
+    QMetaObject::invokeMethod(this, [this, shown] { StatusPanels[2]->setText(shown); }, Qt::QueuedConnection);
+  };
   mkp::TTransmitResult result = mkp::TTransmitResult::Done;
-  try {
-    result = mkp::TransmitRegisters(context);
-  } catch (...) {
-    busy_ = false;
-    for (QPushButton* button : RegistersBtns) button->setEnabled(true);
-    ModePageControl->tabBar()->setEnabled(true);
-    PortSetupPanel->setEnabled(true);
-    throw;
-  }
-  busy_ = false;
-  for (QPushButton* button : RegistersBtns) button->setEnabled(true);
-  ModePageControl->tabBar()->setEnabled(true);
-  PortSetupPanel->setEnabled(true);
-  if (result == mkp::TTransmitResult::Busy) dialogs_->Information(mkp::TransmitBusyText);
-  if (closeAfterWait_) QTimer::singleShot(0, this, &QWidget::close);
+  bool aborted = false;
+  WaitFor([&] {
+    try {
+      result = mkp::TransmitRegisters(context);
+    } catch (const TTransmitWaiter::TTransmitAborted&) {
+      aborted = true;
+    }
+  });
+  if (!aborted && result == mkp::TTransmitResult::Busy) dialogs_->Information(mkp::TransmitBusyText);
 }
 
 void TMainForm::ChangeAddress() {
@@ -900,6 +915,7 @@ void TMainForm::ArrangeControls() {
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (busy_) {  // an exchange is under way: close when it ends
     closeAfterWait_ = true;
+    abortTransmit_ = true;  // a transmit ends at its next wait
     event->ignore();
     return;
   }

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -194,6 +195,7 @@ private:
   std::vector<QAction*> mainItems_, popupItems_;
   bool busy_ = false;
   bool closeAfterWait_ = false;
+  std::atomic<bool> abortTransmit_{false};
   bool arranging_ = false;
 };
 

@@ -391,6 +391,40 @@ private slots:
     QCOMPARE(dialogs_->DialogsShown, 0);
   }
 
+  void ClosingDuringATransmitEndsItAtItsNextWait() {
+    // Three rows to write, slow timing, and a device that answers only reads:
+    // the transmit would take many seconds.
+    WriteFile(dir_.filePath("slow.rst"),
+              "{A} #1#\r\n{B} #2#\r\n{C} #3#\r\n"
+              "<010203.0A0B0C.06.05.0100 - 01> [1]\r\n"
+              "<010203.0A0B0C.08.05.0300 - 01 %1:05%> #1#\r\n"
+              "<010203.0A0B0C.08.05.0300 - 02 %2:05%> #2#\r\n"
+              "<010203.0A0B0C.08.05.0300 - 03 %3:05%> #3#\r\n"
+              "@@ OneStepDelay = 20\r\n@@ OneCycleDelay = 50\r\n"
+              "@@ RegSendTimeout1 = 1000\r\n@@ RegSendTimeout2 = 1000\r\n@@ RegSendTimeout3 = 1000\r\n");
+    mkptest::TRegistersPeer device(*pty_, [](const mkptest::TSeenPacket& seen, int) {
+      if (seen.Command == 6) return std::vector<std::string>{"0A0B0C.010203.07.05.0300 - 01 E8 03"};
+      return std::vector<std::string>{};
+    });
+    auto w = Window();
+    w->Arguments = QStringList{"/REG", dir_.filePath("slow.rst")};
+    w->ReadCommandLine();
+    QAbstractItemModel* grid = w->RegistersTable->model();
+    QTRY_COMPARE(grid->rowCount(), 3);
+    for (int row = 0; row < 3; ++row) QVERIFY(grid->setData(grid->index(row, 2), "7"));
+    bool painted = false;
+    QTimer::singleShot(300, [&] {
+      painted = w->Busy();  // the window's loop runs during the transmit
+      w->close();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    w->RunOperation(opTransmitRegisters);
+    QVERIFY(painted);
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(6));  // not the 10 s of the writes
+    QVERIFY(dialogs_->Infos.isEmpty());
+    QTRY_COMPARE(dialogs_->Questions, QStringList{"Save configuration?"});
+  }
+
   void TheCommandLineIgnoresOtherSwitches() {
     for (const char* other : {"/REG2", "REG", "/slavex"}) {
       auto w = Window();
