@@ -24,6 +24,7 @@
 #include "app/mainform.h"
 #include "app/portframe.h"
 #include "protocol/packet.h"
+#include "modes/named_event.h"
 #include "modes/registers_peer.h"
 #include "serial/pty_pair.h"
 
@@ -423,6 +424,33 @@ private slots:
     QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(6));  // not the 10 s of the writes
     QVERIFY(dialogs_->Infos.isEmpty());
     QTRY_COMPARE(dialogs_->Questions, QStringList{"Save configuration?"});
+  }
+
+  void TransmitWhileAStepIsUnderWaySendsNothing() {
+    WriteFile(dir_.filePath("busy.rst"),
+              "{A} #1#\r\n<010203.0A0B0C.06.05.0100 - 01> [1]\r\n"
+              "<010203.0A0B0C.08.05.0300 - 01 %1:05%> #1#\r\n"
+              "@@ OneStepDelay = 8000\r\n@@ OneCycleDelay = 8000\r\n");
+    mkptest::TRegistersPeer device(*pty_, [](const mkptest::TSeenPacket& seen, int) {
+      if (seen.Command == 6) return std::vector<std::string>{"0A0B0C.010203.07.05.0300 - 01 E8 03"};
+      return std::vector<std::string>{"0A0B0C.010203.01.00.0000"};
+    });
+    auto w = Window();
+    w->Arguments = QStringList{"/REG", dir_.filePath("busy.rst")};
+    w->ReadCommandLine();
+    QAbstractItemModel* grid = w->RegistersTable->model();
+    QTRY_COMPARE_WITH_TIMEOUT(grid->index(0, 1).data().toString(), QString("1000"), 10000);
+    QVERIFY(grid->setData(grid->index(0, 2), "7"));
+    // The automaton now pauses for seconds; its step event, set from outside,
+    // shows a step under way that does not end within the two seconds.
+    const std::string step = w->Automat()->StepEventName();
+    mkp::SetNamedEvent(step);
+    const int before = device.Count();
+    w->RunOperation(opTransmitRegisters);
+    mkp::ResetNamedEvent(step);
+    QCOMPARE(dialogs_->Infos, QStringList{"System busy. Try again."});
+    QCOMPARE(device.Count(), before);
+    QVERIFY(w->RegistersBtns[1]->isEnabled());
   }
 
   void TheCommandLineIgnoresOtherSwitches() {
