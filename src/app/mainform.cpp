@@ -394,11 +394,15 @@ void TMainForm::UpdateCheckMarks() {
 
 // ---- The dispatcher ---------------------------------------------------------------
 
+void TMainForm::ShowOperationError(const QString& message) {
+  dialogs_->Error(QString::fromUtf8("Ошибочное действие : ") + message);
+}
+
 void TMainForm::RunOperation(int code) {
   try {
     RunBody(code);
   } catch (const std::exception& e) {
-    dialogs_->Error(QString::fromUtf8("Ошибочное действие : ") + FromEngine(e.what()));
+    ShowOperationError(FromEngine(e.what()));
   }
 }
 
@@ -652,7 +656,7 @@ void TMainForm::WorkerFinished(std::exception_ptr failure) {
   if (!failure) return;
   const QString text = FromEngine(mkp::TWorkerThread::FailureText(failure));
   QMetaObject::invokeMethod(
-      this, [this, text] { dialogs_->Error(QString::fromUtf8("Ошибочное действие : ") + text); },
+      this, [this, text] { ShowOperationError(text); },
       Qt::QueuedConnection);
 }
 

@@ -167,6 +167,8 @@ private:
   void OnAutoIntervalChanged();
   void OnAutoTimer();
   void RunBody(int code);
+  // The dispatcher's one error box.
+  void ShowOperationError(const QString& message);
   void ApplyPortSettings();
   void HeaderOrDataEdited(bool header);
   void SendPacket();

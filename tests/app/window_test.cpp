@@ -469,8 +469,7 @@ private slots:
 
   void AModeChangeDuringAReceiveAndAParseTable() {
     auto w = Window();
-    w->ModePageControl->setCurrentIndex(1);  // a responder waits in its receive
-    QTest::qWait(50);
+    w->ModePageControl->setCurrentIndex(1);  // a responder goes into its receive
     const auto start = std::chrono::steady_clock::now();
     w->ModePageControl->setCurrentIndex(2);  // the automaton takes over once it lets go
     w->ModePageControl->setCurrentIndex(0);
