@@ -1,10 +1,12 @@
 // Write packets of Registers mode: a register's write template filled with
 // the values of the registers table.
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "modes/device.h"
 #include "modes/registers_table.h"
+#include "modes/simdevice.h"
 #include "protocol/packet.h"
 #include "text/devnum.h"
 #include "text/hextext.h"
@@ -201,6 +203,17 @@ bool FillWritePacket(const std::string& writeTemplate, TMKPPacket& packet,
   } catch (const std::exception&) {
     return false;
   }
+}
+
+}  // namespace mkp
+
+namespace mkp {
+
+std::vector<std::uint8_t> EncodeRegisterValue(int type, const std::string& value) {
+  std::array<std::uint8_t, MaxDataLen> block{};
+  TDataWriter out(block.data());
+  const std::size_t count = std::min<std::size_t>(WriteValue(type, value, 0, out), block.size());
+  return std::vector<std::uint8_t>(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 }  // namespace mkp

@@ -1,0 +1,194 @@
+#include "modes/simdevice.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <thread>
+
+#include "protocol/transport.h"
+#include "text/hextext.h"
+
+namespace mkp {
+
+namespace {
+
+// The rows of a row list that receive a value: entries up to the first ";",
+// separated by ",", each a number in 1..65535 (other entries take no value).
+std::vector<int> RowNumbers(std::string rows) {
+  std::vector<int> numbers;
+  rows = TextBefore(rows, ";");
+  while (!rows.empty()) {
+    const std::string entry = TextBefore(rows, ",");
+    DropThrough(rows, ",");
+    rows = Trim(rows);
+    const auto row = ParseInteger(Trim(entry));
+    if (row && *row >= 1 && *row <= 65535) numbers.push_back(*row);
+  }
+  return numbers;
+}
+
+// A write template with the separators removed, as its filling reads it.
+std::string Squeezed(const std::string& writeTemplate) {
+  std::string text;
+  for (const char c : writeTemplate) {
+    if (c != ' ' && c != '.' && c != ',' && c != '-' && c != '(' && c != ')') text += c;
+  }
+  return text;
+}
+
+std::string RealText(double value) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6).ptr;
+  return std::string(buffer, end);
+}
+
+}  // namespace
+
+void TDeviceSimulator::SetModel(const TDeviceModel& model) {
+  requests_.clear();
+  writes_.clear();
+  int lastRow = model.RegisterNames.Count();
+  bool addressSet = false;
+  for (int i = 0; i < model.Requests.Count(); ++i) {
+    TRequest request;
+    InitPacket(request.Packet);
+    if (!TextToPacket(TDeviceModel::ItemText(model.Requests, i), request.Packet)) continue;
+    if (!addressSet) address_ = request.Packet.DstAddr;
+    addressSet = true;
+    request.Rows = RowNumbers(TDeviceModel::ItemText(model.RequestRows, i));
+    for (const int row : request.Rows) lastRow = std::max(lastRow, row);
+    requests_.push_back(std::move(request));
+  }
+  for (int i = 0; i < model.WriteTemplates.Count(); ++i) {
+    const std::string text = TDeviceModel::ItemText(model.WriteTemplates, i);
+    if (text.empty()) continue;
+    TWriteTemplate write;
+    InitPacket(write.Header);
+    if (!FillWritePacket(text, write.Header, values_)) continue;
+    std::string data = Squeezed(text).substr(20);
+    const std::size_t firstMark = data.find('%');
+    write.Prefix = static_cast<int>(std::min(data.substr(0, firstMark).size() / 2, std::size_t{MaxDataLen}));
+    // The rows of the placeholders, as the filling reads them.
+    while (firstMark != std::string::npos) {
+      const std::size_t open = data.find('%');
+      if (open == std::string::npos) break;
+      const std::size_t close = data.find('%', open + 1);
+      if (close == std::string::npos) break;
+      const std::string placeholder = data.substr(open + 1, close - open - 1);
+      write.Rows.push_back(ParseInteger(TextBefore(placeholder, ":")).value_or(0));
+      data.erase(0, close + 1);
+    }
+    if (write.Rows.empty()) write.Rows.push_back(i + 1);
+    writes_.push_back(std::move(write));
+    lastRow = std::max(lastRow, i + 1);
+  }
+  values_.SetRowCount(std::max(values_.RowCount(), lastRow));
+}
+
+void TDeviceSimulator::SetValue(int reg, const std::string& value) {
+  if (reg > values_.RowCount()) values_.SetRowCount(reg);
+  values_.SetCurrentValue(reg, value);
+}
+
+bool TDeviceSimulator::Answer(const TMKPPacket& received, TMKPPacket& answer) {
+  if (received.DstAddr == address_ && (AnswerRead(received, answer) || AnswerWrite(received, answer)))
+    return true;
+  if (table_ == nullptr) return false;
+  const auto rows = table_->Snapshot();
+  const int row = FindSlaveRow(*rows, received);
+  return row >= 1 && BuildSlaveAnswer(*rows, row, answer);
+}
+
+bool TDeviceSimulator::AnswerRead(const TMKPPacket& received, TMKPPacket& answer) {
+  for (const TRequest& request : requests_) {
+    const TMKPPacket& r = request.Packet;
+    if (r.Command != received.Command || r.DataType != received.DataType || r.DataLen != received.DataLen ||
+        !std::equal(r.Data.get(), r.Data.get() + r.DataLen, received.Data.get()))
+      continue;
+    answer.DstAddr = received.SrcAddr;
+    answer.SrcAddr = address_;
+    answer.Command = CmdAnswer;
+    answer.DataType = r.DataType;
+    int length = 0;
+    if (r.DataLen > 0) answer.Data[length++] = r.Data[0];
+    for (const int row : request.Rows) {
+      for (const std::uint8_t byte : EncodeRegisterValue(r.DataType, values_.CurrentValue(row))) {
+        if (length < MaxDataLen) answer.Data[length++] = byte;
+      }
+      Drift(row);
+    }
+    answer.DataLen = length;
+    return true;
+  }
+  return false;
+}
+
+bool TDeviceSimulator::AnswerWrite(const TMKPPacket& received, TMKPPacket& answer) {
+  for (const TWriteTemplate& write : writes_) {
+    const TMKPPacket& h = write.Header;
+    if (h.Command != received.Command || h.DataType != received.DataType || received.DataLen < write.Prefix ||
+        !std::equal(h.Data.get(), h.Data.get() + write.Prefix, received.Data.get()))
+      continue;
+    // The written values, read back as the decode pane shows them.
+    parser_.DescribePacket(PacketToText(received));
+    std::vector<std::string> texts;
+    for (const TParamItem& item : parser_.Results.Items()) texts.push_back(Trim(item.Text));
+    if (write.Rows.size() == 1) {
+      std::string joined;
+      for (const auto& text : texts) joined += (joined.empty() ? "" : " ") + text;
+      SetValue(write.Rows[0], joined);
+    } else {
+      for (std::size_t i = 0; i < write.Rows.size() && i < texts.size(); ++i) SetValue(write.Rows[i], texts[i]);
+    }
+    answer.DstAddr = received.SrcAddr;
+    answer.SrcAddr = address_;
+    answer.Command = CmdAck;
+    answer.DataType = 0;
+    answer.DataLen = 0;
+    return true;
+  }
+  return false;
+}
+
+void TDeviceSimulator::Drift(int reg) {
+  const auto found = drift_.find(reg);
+  if (found == drift_.end()) return;
+  TDrift& drift = found->second;
+  const double step = (drift.Count / DriftSteps) % 2 == 0 ? drift.Step : -drift.Step;
+  drift.Count = (drift.Count + 1) % (2 * DriftSteps);
+  const std::string value = Trim(values_.CurrentValue(reg));
+  const auto integer = ParseInteger(value);
+  if (integer && std::floor(step) == step) {
+    values_.SetCurrentValue(reg, std::to_string(static_cast<long long>(*integer) + static_cast<long long>(step)));
+    return;
+  }
+  try {
+    values_.SetCurrentValue(reg, RealText(StrToFloatDot(value) + step));
+  } catch (const EConvertError&) {
+    // A value that is not a number stays as it is.
+  }
+}
+
+void TDeviceSimulator::Execute() {
+  for (;;) {
+    if (transport_ != nullptr) {
+      try {
+        TPacketHolder received;
+        if (transport_->ReceivePacket(*received)) {
+          TPacketHolder answer;
+          if (Answer(*received, *answer)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(AnswerDelayMs));
+            transport_->SendPacket(*answer);
+          }
+        }
+      } catch (const std::exception& e) {
+        transport_->AddTerminalLine(TSlaveAutoRepeater::ErrorLine(e.what()));
+      }
+    }
+    if (!SafePoint()) return;
+  }
+}
+
+}  // namespace mkp

@@ -1,0 +1,100 @@
+// TDeviceSimulator: a simulated device on the serial line, the other end of
+// Registers mode. It plays the device that a device description (.rst)
+// describes:
+//
+// - a read request of the description, sent to the device's address, gets the
+//   answer the automaton expects: command 7, the request's data type, the
+//   request's first data byte, then the value of each row of the request's row
+//   list, encoded for the data type as a write template would encode it;
+// - a write packet that fits a write template (same command and data type,
+//   same bytes before the first placeholder) stores the written value, read
+//   back the way the decode pane reads it, and is acknowledged with command 1;
+// - any other packet is answered from the slave table, when one is given, as
+//   the Slave responder answers it.
+//
+// Registers may drift: each read moves the value by a step, ten steps up and
+// then ten down, so a master sees values change. Created as
+// TWorker<TDeviceSimulator> (see worker.h).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "analysis/parser.h"
+#include "modes/device.h"
+#include "modes/registers_table.h"
+#include "modes/slave.h"
+#include "modes/worker.h"
+#include "protocol/packet.h"
+
+namespace mkp {
+
+class TMKProtocolTransport;
+
+class TDeviceSimulator : public TWorkerThread {
+public:
+  // Pause after a packet before the answer goes out, as the Slave responder.
+  static constexpr int AnswerDelayMs = 5;
+  // Steps a drifting value goes one way before it turns back.
+  static constexpr int DriftSteps = 10;
+
+  TDeviceSimulator() = default;
+
+  // Set all of these before Start(); none of the pointers is owned.
+  void SetTransport(TMKProtocolTransport* transport) { transport_ = transport; }
+  // The description; the device's address is the destination of its first
+  // request unless SetAddress names another.
+  void SetModel(const TDeviceModel& model);
+  void SetAddress(const TVorelAddr& address) { address_ = address; }
+  void SetTable(const TSlaveTable* table) { table_ = table; }
+  // A register's value, as a value text of the Registers page ("1000",
+  // "21.5", "MKP-1", "5 6" for BYTE values).
+  void SetValue(int reg, const std::string& value);
+  // Each read of the register moves its value by step (integer or real).
+  void SetDrift(int reg, double step) { drift_[reg] = TDrift{step, 0}; }
+
+  std::string Value(int reg) const { return values_.CurrentValue(reg); }
+  TVorelAddr Address() const { return address_; }
+
+  // The answer to one received packet, or false when the device keeps quiet.
+  // Values of drifting registers move when they are read.
+  bool Answer(const TMKPPacket& received, TMKPPacket& answer);
+
+protected:
+  void Execute() override;
+
+private:
+  struct TDrift {
+    double Step = 0;
+    int Count = 0;  // steps taken; the direction turns every DriftSteps
+  };
+  struct TRequest {
+    TMKPPacket Packet;                   // the request as written
+    std::vector<int> Rows;               // rows that receive the answer's values
+  };
+  struct TWriteTemplate {
+    TMKPPacket Header;                   // command, data type and the bytes before the first placeholder
+    int Prefix = 0;                      // number of those bytes
+    std::vector<int> Rows;               // the rows of its placeholders, in order
+  };
+  bool AnswerRead(const TMKPPacket& received, TMKPPacket& answer);
+  bool AnswerWrite(const TMKPPacket& received, TMKPPacket& answer);
+  void Drift(int reg);
+
+  TMKProtocolTransport* transport_ = nullptr;
+  std::vector<TRequest> requests_;
+  std::vector<TWriteTemplate> writes_;
+  TVorelAddr address_{};
+  const TSlaveTable* table_ = nullptr;
+  TRegistersTable values_;
+  std::map<int, TDrift> drift_;
+  TMKPParser parser_;  // reads written values; the worker's own
+};
+
+// The bytes that a write template writes for a value text of the given type
+// code (BYTE, WORD, L_SINGLE, ...); nothing for a type it does not know.
+std::vector<std::uint8_t> EncodeRegisterValue(int type, const std::string& value);
+
+}  // namespace mkp
