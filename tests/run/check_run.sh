@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# ./scripts/run as a user meets it: under a display it opens the window on the
+# virtual bus with traffic flowing, and when the window ends nothing it started
+# is left; without a display it says so in one line and runs the command-line
+# demonstration. Usage: check_run.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+root="$1"
+build="$2"
+scratch="$(mktemp -d)"
+runner=""
+fail() {
+  echo "FAIL: $*"
+  echo "--- what ./scripts/run printed"
+  cat "$scratch/run.log" 2>/dev/null
+  # The run has a process group of its own: end all of it.
+  [ -n "$runner" ] && kill -TERM -- "-$runner" 2>/dev/null
+  rm -rf "$scratch"
+  exit 1
+}
+# Waits up to $1 seconds for the command that follows to succeed.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.1
+  done
+}
+export MKP_RUN_PREBUILT="$build"
+unset QT_QPA_PLATFORM  # the window goes to the virtual X server
+
+# Without a display: one line, then the command-line demonstration.
+env -u DISPLAY -u WAYLAND_DISPLAY "$root/scripts/run" >"$scratch/run.log" 2>&1 || fail "no display: exit status $?"
+head -1 "$scratch/run.log" | grep -q "^run: no display" || fail "no display: the first line does not say so"
+grep -q "ANSW type 05 : reg 01 = 1234" "$scratch/run.log" || fail "no display: the demonstration did not reach the device"
+
+# Under Xvfb: the window reads the registers of the simulated device.
+cd "$scratch"
+setsid xvfb-run -a -s "-screen 0 1280x1024x24" "$root/scripts/run" -- /REGSIMPLE device.rst >"$scratch/run.log" 2>&1 &
+runner=$!
+work_of() { grep -o 'Working folder [^ ]*' "$scratch/run.log" | head -1 | cut -d' ' -f3; }
+has_work() { [ -n "$(work_of)" ]; }
+wait_for 60 has_work || fail "the script did not say where the window runs"
+work="$(work_of)"
+# The window logs each counter value it reads (SAVEDATALINES in device.rst).
+counted() { [ "$(wc -l <"$work/device_counter.log" 2>/dev/null || echo 0)" -ge 3 ]; }
+wait_for 60 counted || fail "the window did not poll the simulated device"
+grep -q "^1002" "$work/device_counter.log" || fail "the counter values did not change: $(cat "$work/device_counter.log")"
+
+window_pid() {
+  local p
+  for p in $(pgrep -x mkpt); do
+    [ "$(readlink "/proc/$p/cwd")" = "$work" ] && echo "$p"
+  done
+}
+window="$(window_pid)"
+[ -n "$window" ] || fail "no window process runs in $work"
+kill -TERM "$window"  # the window ends, as when the user closes it
+runner_gone() { ! kill -0 "$runner" 2>/dev/null; }
+wait_for 30 runner_gone || fail "the script did not end with its window"
+wait "$runner" 2>/dev/null
+left="$(pgrep -af -- "$work")"
+[ -z "$left" ] || fail "left running: $left"
+[ ! -e "$work" ] || fail "the working folder $work was not removed"
+rm -rf "$scratch"
+echo "PASS"
