@@ -6,7 +6,7 @@ MKP_JOBS="${MKP_JOBS:-$(nproc)}"
 
 # Packages the build, the tests and the demonstration need.
 MKP_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-              libbenchmark-dev nlohmann-json3-dev socat qt6-base-dev xvfb xauth)
+              libbenchmark-dev nlohmann-json3-dev socat qt6-base-dev qt6-wayland xvfb xauth)
 
 # Installs, quietly, those of the given packages that are missing.
 mkp_ensure_packages() {
