@@ -1,5 +1,6 @@
 // mkpt: the window program.
 #include <QApplication>
+#include <QIcon>
 #include <cstring>
 #include <iostream>
 
@@ -19,6 +20,10 @@ int main(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  // The desktop entry and the icon that `cmake --install` puts in place; the
+  // window shows no icon when the program runs from the build folder.
+  QGuiApplication::setDesktopFileName("mkpt");
+  QApplication::setWindowIcon(QIcon::fromTheme("mkpt"));
   mkpt::TMainForm window;
   window.show();
   return app.exec();
