@@ -15,6 +15,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "serial/line_params.h"
@@ -101,21 +102,35 @@ const char* PortStateText(TPortState state) {
   return "Invalid port settings!";
 }
 
-std::vector<std::string> SerialDevicesPresent() {
+std::vector<std::string> SerialDevicesPresent() { return SerialDevicesUnder("/dev", "/sys/class/tty"); }
+
+std::vector<std::string> SerialDevicesUnder(const std::string& dev, const std::string& sysTty) {
   namespace fs = std::filesystem;
-  std::vector<std::string> ttys, byId;
+  std::vector<std::string> byId, usb, acm, uart;
   std::error_code ec;
-  for (fs::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) ttys.push_back(it->path().string());
-  }
-  ec.clear();
-  for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec))
+  for (fs::directory_iterator it(dev + "/serial/by-id", ec), end; !ec && it != end; it.increment(ec))
     byId.push_back(it->path().string());
-  std::sort(ttys.begin(), ttys.end(), NaturalLess);
-  std::sort(byId.begin(), byId.end(), NaturalLess);
-  ttys.insert(ttys.end(), byId.begin(), byId.end());
-  return ttys;
+  ec.clear();
+  for (fs::directory_iterator it(dev, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("ttyUSB", 0) == 0) {
+      usb.push_back(it->path().string());
+    } else if (name.rfind("ttyACM", 0) == 0) {
+      acm.push_back(it->path().string());
+    } else if (name.rfind("ttyS", 0) == 0) {
+      // The kernel makes ttyS nodes for every possible UART; only those whose
+      // type is known (not 0) have a port behind them.
+      std::ifstream type(sysTty + "/" + name + "/type");
+      int code = 0;
+      if (type >> code && code != 0) uart.push_back(it->path().string());
+    }
+  }
+  std::vector<std::string> devices;
+  for (auto* group : {&byId, &usb, &acm, &uart}) {
+    std::sort(group->begin(), group->end(), NaturalLess);
+    devices.insert(devices.end(), group->begin(), group->end());
+  }
+  return devices;
 }
 
 std::vector<std::string> SerialPortList() {
