@@ -14,6 +14,7 @@
 #include "modes/simdevice.h"
 #include "modes/slavetable.h"
 #include "port_options.h"
+#include "registers_options.h"
 #include "signals.h"
 #include "supervise.h"
 #include "text/cp1251.h"
@@ -25,11 +26,9 @@ namespace {
 
 // "K=VALUE" with K a register number in 1..65535.
 std::optional<std::pair<int, std::string>> Assignment(const std::string& text) {
-  const auto eq = text.find('=');
-  if (eq == std::string::npos) return std::nullopt;
-  const auto reg = mkp::ParseInteger(text.substr(0, eq));
-  if (!reg || *reg < 1 || *reg > 65535) return std::nullopt;
-  return std::make_pair(*reg, text.substr(eq + 1));
+  auto assignment = ReadAssignment(text);
+  if (assignment && (assignment->first < 1 || assignment->first > 65535)) return std::nullopt;
+  return assignment;
 }
 
 int RunDevice(const std::vector<std::string>& arguments) {

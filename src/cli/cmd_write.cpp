@@ -44,21 +44,19 @@ int RunWrite(const std::vector<std::string>& arguments) {
 
   std::set<int> rows;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& assignment = args[i];
-    const auto eq = assignment.find('=');
-    const auto row = eq == std::string::npos ? std::nullopt
-                                             : mkp::ParseInteger(assignment.substr(0, eq));
-    if (!row) {
-      std::cerr << "mkptool write: '" << assignment << "' is not K=VALUE\n";
+    const auto assignment = ReadAssignment(args[i]);
+    if (!assignment) {
+      std::cerr << "mkptool write: '" << args[i] << "' is not K=VALUE\n";
       return 2;
     }
-    if (*row < 1 || *row > table.RowCount()) {
-      std::cerr << "mkptool write: the description has no register " << *row << " (registers 1.."
+    const auto& [row, value] = *assignment;
+    if (row < 1 || row > table.RowCount()) {
+      std::cerr << "mkptool write: the description has no register " << row << " (registers 1.."
                 << table.RowCount() << ")\n";
       return 2;
     }
-    table.SetNewValue(*row, mkp::Utf8ToCp1251(assignment.substr(eq + 1)));
-    if (!mkp::Trim(table.NewValue(*row)).empty()) rows.insert(*row);
+    table.SetNewValue(row, mkp::Utf8ToCp1251(value));
+    if (!mkp::Trim(table.NewValue(row)).empty()) rows.insert(row);
   }
 
   TPortSession session;

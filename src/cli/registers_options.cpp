@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "modes/address.h"
+#include "modes/device.h"
 
 namespace mkptool {
 
@@ -24,6 +25,14 @@ void AddRegistersOptions(TOptionTable& table, TRegistersOptions& options, bool a
                      options.Cycles = cycles;
                      return true;
                    }});
+}
+
+std::optional<std::pair<int, std::string>> ReadAssignment(const std::string& text) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos) return std::nullopt;
+  const auto reg = mkp::ParseInteger(text.substr(0, eq));
+  if (!reg) return std::nullopt;
+  return std::make_pair(*reg, text.substr(eq + 1));
 }
 
 }  // namespace mkptool

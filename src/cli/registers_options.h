@@ -4,7 +4,9 @@
 
 #include "options.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mkptool {
@@ -18,5 +20,10 @@ struct TRegistersOptions {
 // Adds --address A.B.C and, with allowCycles, --cycles N and --panes to a
 // command's option table.
 void AddRegistersOptions(TOptionTable& table, TRegistersOptions& options, bool allowCycles);
+
+// "K=VALUE" of the commands that take register values: K read as an integer
+// (any range) and the text after the first "=" as given; nothing when there is
+// no "=" or K is not an integer.
+std::optional<std::pair<int, std::string>> ReadAssignment(const std::string& text);
 
 }  // namespace mkptool

@@ -67,18 +67,14 @@ void TDeviceSimulator::SetModel(const TDeviceModel& model) {
     TWriteTemplate write;
     InitPacket(write.Header);
     if (!FillWritePacket(text, write.Header, values_)) continue;
-    std::string data = Squeezed(text).substr(20);
-    const std::size_t firstMark = data.find('%');
-    write.Prefix = static_cast<int>(std::min(data.substr(0, firstMark).size() / 2, std::size_t{MaxDataLen}));
+    const std::string data = Squeezed(text).substr(20);
+    std::size_t open = data.find('%');
+    write.Prefix = static_cast<int>(std::min(data.substr(0, open).size() / 2, std::size_t{MaxDataLen}));
     // The rows of the placeholders, as the filling reads them.
-    while (firstMark != std::string::npos) {
-      const std::size_t open = data.find('%');
-      if (open == std::string::npos) break;
-      const std::size_t close = data.find('%', open + 1);
-      if (close == std::string::npos) break;
+    for (std::size_t close; open != std::string::npos && (close = data.find('%', open + 1)) != std::string::npos;
+         open = data.find('%', close + 1)) {
       const std::string placeholder = data.substr(open + 1, close - open - 1);
       write.Rows.push_back(ParseInteger(TextBefore(placeholder, ":")).value_or(0));
-      data.erase(0, close + 1);
     }
     if (write.Rows.empty()) write.Rows.push_back(i + 1);
     writes_.push_back(std::move(write));
