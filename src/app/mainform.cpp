@@ -331,6 +331,7 @@ void TMainForm::CreateMenus() {
   item(terminal, "Autoscroll", opToggleAutoscroll, true, true);
   terminal->addSeparator();
   item(terminal, "Quit", opQuit, false, true, style->standardIcon(QStyle::SP_DialogCloseButton));
+  item(terminal, "Show time", opToggleShowTime, true, true);
 
   QMenu* analysis = menuBar()->addMenu("Analysis packet");
   item(analysis, "Analize master packets", opToggleAnalyzeMaster, true, true);
@@ -356,6 +357,7 @@ void TMainForm::CreateMenus() {
   popup->addSeparator();
   for (std::size_t i = 0; i < kHexItems.size(); ++i)
     item(popup, kHexItems[i].second, opToggleHexFirst + static_cast<int>(i), true, false);
+  item(popup, "Show time", opToggleShowTime, true, false);
   for (TPaneView* pane : {TerminalLB, DecodeTerminalLB})
     connect(pane, &QWidget::customContextMenuRequested, this,
             [this, pane](const QPoint& at) { TerminalPopupMenu->popup(pane->viewport()->mapToGlobal(at)); });
@@ -381,6 +383,7 @@ void TMainForm::UpdateCheckMarks() {
       case opToggleAnalyzeMaster: return Parser.AnalyzeMaster;
       case opToggleAnalyzeSlave: return Parser.AnalyzeSlave;
       case opToggleArrayAlign: return Parser.ArrayAlign;
+      case opToggleShowTime: return TerminalLB->Model().ShowTime();
       default:
         if (code >= opToggleHexFirst && code <= opToggleHexLast)
           return Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)];
@@ -438,9 +441,15 @@ void TMainForm::RunBody(int code) {
       break;
     }
     case opClearTerminal:
-      TerminalLB->Model().Clear();
-      DecodeTerminalLB->Model().Clear();
+      ClearPanes();
       break;
+    case opToggleShowTime: {
+      const bool on = !TerminalLB->Model().ShowTime();
+      TerminalLB->Model().SetShowTime(on);
+      DecodeTerminalLB->Model().SetShowTime(on);
+      UpdateCheckMarks();
+      break;
+    }
     case opSwitchMode: SwitchMode(); break;
     case opLoadSlaveTable: LoadSlaveTable(); break;
     case opSaveSlaveTable: SaveSlaveTable(); break;
@@ -530,15 +539,17 @@ void TMainForm::SendPacket() {
   if (!bytes) throw std::runtime_error("the full packet does not fit the 2066-byte send buffer");
   const std::string decodeInput = mkp::MasterDecodeInput(ToEngine(HdrTextLE->text()), ToEngine(BodyTextLE->text()));
   bool written = false;
+  mkp::TLineStamp stamp;
   WaitFor([&] {
     std::size_t count = bytes->size();
     written = Channel.WriteBytes(bytes->data(), count);
+    stamp = mkp::TLineStamp::Now(mkp::TLineKind::Sent);
   });
   if (!written) return;  // the channel's state shows in the status bar
   const std::string terminalLine = "-> " + shown;
   const std::string decodeLine = "-> " + Parser.DescribeMaster(decodeInput);
-  Transport.AddTerminalLine(terminalLine);
-  Transport.AddDecodeLine(decodeLine);
+  Transport.AddTerminalLine(terminalLine, stamp);
+  Transport.AddDecodeLine(decodeLine, stamp);
   DrainPanes();
   if (AutosaveEnabled) {
     Transport.AppendLogLine(Transport.TerminalAutosaveFile, terminalLine);
@@ -588,9 +599,26 @@ void TMainForm::OnAutoTimer() {
 // ---- Panes ----------------------------------------------------------------------------
 
 void TMainForm::DrainPanes() {
+  if (PanesHeld()) return;
   const bool scroll = Transport.AutoScroll.load();
-  if (auto lines = terminalFeed_.Take(); !lines.empty()) TerminalLB->Append(std::move(lines), scroll);
-  if (auto lines = decodeFeed_.Take(); !lines.empty()) DecodeTerminalLB->Append(std::move(lines), scroll);
+  for (auto [feed, pane] : {std::pair{&terminalFeed_, TerminalLB}, std::pair{&decodeFeed_, DecodeTerminalLB}}) {
+    std::uint64_t dropped = 0;
+    auto lines = feed->Take(&dropped);
+    if (!lines.empty() || dropped != 0) pane->Append(std::move(lines), scroll, dropped);
+  }
+}
+
+bool TMainForm::PanesHeld() const { return false; }
+
+void TMainForm::ClearPanes() {
+  // What the feeds still hold goes too, and the next line is a pane's first.
+  for (TPaneFeed* feed : {&terminalFeed_, &decodeFeed_}) {
+    std::uint64_t dropped = 0;
+    const auto lines = feed->Take(&dropped);
+    feed->RestartTime();
+  }
+  TerminalLB->Model().Clear();
+  DecodeTerminalLB->Model().Clear();
 }
 
 void TMainForm::SaveTerminal() {

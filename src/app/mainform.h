@@ -68,6 +68,8 @@ enum TOperationCode : std::uint8_t {
   opToggleHexFirst = 22,  // 22..35: one show-as-hex switch each
   opToggleHexLast = 35,
   opQuit = 36,
+  // Beside the dispatcher's table:
+  opToggleShowTime = 37,
 };
 
 // A rejected input (the repeat interval field).
@@ -90,8 +92,14 @@ public:
   void RunOperation(int code);
   // Places every control (on resize and after a page or mode change).
   void ArrangeControls();
-  // Moves the lines the feeds hold into the panes (the drain timer does it).
+  // Moves the lines the feeds hold into the panes (the drain timer does it),
+  // unless the panes are held.
   void DrainPanes();
+  // Empties both panes and what their feeds still hold.
+  void ClearPanes();
+  // Whether the panes are held (the Monitor page's Pause): lines wait in the
+  // feeds.
+  bool PanesHeld() const;
   // The command line, read once at the first tick of ReconfigureTimer.
   void ReadCommandLine();
 
@@ -193,7 +201,7 @@ private:
   std::unique_ptr<mkp::TWorkerThread> worker_;
   // Workers asked to stop that may still be in a receive; freed once ended.
   std::vector<std::unique_ptr<mkp::TWorkerThread>> retired_;
-  TPaneFeed terminalFeed_, decodeFeed_;
+  TPaneFeed terminalFeed_{false}, decodeFeed_{true};
   std::vector<QAction*> mainItems_, popupItems_;
   bool busy_ = false;
   bool closeAfterWait_ = false;

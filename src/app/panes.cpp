@@ -8,17 +8,34 @@
 
 namespace mkpt {
 
-void TPaneFeed::AddLine(const std::string& line) {
-  const auto now = std::chrono::system_clock::now();
+void TPaneFeed::AddLine(const std::string& line, const mkp::TLineStamp& stamp) {
   std::lock_guard lk(lock_);
-  pending_.push_back({line, now});
+  pending_.push_back({line, stamp, timer_.Next(stamp)});
+  if (pending_.size() > mkp::MaxPaneLines + 1) {
+    pending_.pop_front();
+    ++dropped_;
+  }
 }
 
-std::vector<TPaneLine> TPaneFeed::Take() {
-  std::vector<TPaneLine> taken;
+std::vector<TPaneLine> TPaneFeed::Take(std::uint64_t* dropped) {
+  std::deque<TPaneLine> held;
+  {
+    std::lock_guard lk(lock_);
+    held.swap(pending_);
+    if (dropped != nullptr) *dropped = dropped_;
+    dropped_ = 0;
+  }
+  return {std::make_move_iterator(held.begin()), std::make_move_iterator(held.end())};
+}
+
+void TPaneFeed::RestartTime() {
   std::lock_guard lk(lock_);
-  taken.swap(pending_);
-  return taken;
+  timer_.Reset();
+}
+
+std::size_t TPaneFeed::Pending() {
+  std::lock_guard lk(lock_);
+  return pending_.size();
 }
 
 int TPaneModel::rowCount(const QModelIndex& parent) const {
@@ -28,12 +45,13 @@ int TPaneModel::rowCount(const QModelIndex& parent) const {
 QVariant TPaneModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(lines_.size())) return {};
   if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
-    return FromEngine(lines_[static_cast<std::size_t>(index.row())].Text);
+    return ShownText(index.row());
   if (role == Qt::SizeHintRole) return QSize(Extent, ItemHeight);
   return {};
 }
 
-void TPaneModel::Append(std::vector<TPaneLine> lines) {
+void TPaneModel::Append(std::vector<TPaneLine> lines, std::uint64_t dropped) {
+  taken_ += dropped;
   if (lines.empty()) return;
   taken_ += lines.size();
   // Adding one line at a time removes the oldest whenever more than the cap
@@ -59,10 +77,27 @@ void TPaneModel::Clear() {
   endResetModel();
 }
 
+void TPaneModel::SetShowTime(bool on) {
+  if (on == showTime_) return;
+  showTime_ = on;
+  if (!lines_.empty()) emit dataChanged(index(0), index(static_cast<int>(lines_.size()) - 1), {Qt::DisplayRole});
+}
+
+std::string TPaneModel::ShownLine(std::size_t row) const {
+  const TPaneLine& line = lines_[row];
+  if (!showTime_) return line.Text;
+  return mkp::TimePrefix(line.Shown) + line.Text + mkp::AnswerSuffix(line.Shown);
+}
+
+QString TPaneModel::ShownText(int row) const {
+  if (row < 0 || row >= static_cast<int>(lines_.size())) return {};
+  return FromEngine(ShownLine(static_cast<std::size_t>(row)));
+}
+
 std::string TPaneModel::Text() const {
   std::string text;
-  for (const auto& line : lines_) {
-    text += line.Text;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    text += ShownLine(i);
     text += "\r\n";
   }
   return text;
@@ -95,8 +130,8 @@ TPaneView::TPaneView(QWidget* parent) : QListView(parent), model_(this) {
 
 int TPaneView::VisibleLines() const { return viewport()->height() / TPaneModel::ItemHeight; }
 
-void TPaneView::Append(std::vector<TPaneLine> lines, bool autoScroll) {
-  model_.Append(std::move(lines));
+void TPaneView::Append(std::vector<TPaneLine> lines, bool autoScroll, std::uint64_t dropped) {
+  model_.Append(std::move(lines), dropped);
   if (!autoScroll) return;
   const int count = model_.rowCount();
   const int fit = VisibleLines();

@@ -19,7 +19,11 @@ const char* const PortOptionsHelp =
     "  --read-interval MS   receive byte-to-byte time-out, ms (1); 0 sets none\n"
     "  --write-interval MS  send one byte per MS ms; 0 sends at once (0)\n"
     "  --settings FILE      take all six settings from a mkpt.ini file; options\n"
-    "                       after it override it\n";
+    "                       after it override it\n"
+    "  --timestamps         each pane line after the tab starts with its local time\n"
+    "                       and the ms since the previous line of that pane:\n"
+    "                       \"14:03:07.215 +16.042 \"; an answer's decode line ends\n"
+    "                       with \" (answer after N.N ms)\"\n";
 
 namespace {
 
@@ -99,6 +103,7 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
     options.WriteInterval = settings.GetWriteInterval();
     return true;
   });
+  table.push_back(Flag("--timestamps", options.Timestamps));
 }
 
 TOptionTable PortCommandOptions(TAnalysisOptions& analysis, TPortOptions& port) {
@@ -129,6 +134,8 @@ TPortSession::TPortSession() {
 }
 
 bool TPortSession::Open(const TPortOptions& options) {
+  Terminal.SetTimestamps(options.Timestamps);
+  Decode.SetTimestamps(options.Timestamps);
   if (Channel.OpenPort(options.Port, options.Speed, options.StopBits, options.Parity, options.ReadInterval,
                        options.WriteInterval))
     return true;

@@ -23,12 +23,13 @@ struct TPortOptions {
   std::string Parity = "none";
   int ReadInterval = 1;       // ms
   int WriteInterval = 0;      // ms; 0 writes at once
+  bool Timestamps = false;    // --timestamps: the time of each pane line
 };
 
 // Adds the port options to a command's option table: --port NAME, --baud N,
 // --parity none|odd|even|mark|space, --stop 1|1.5|2, --read-interval MS,
 // --write-interval MS, --settings FILE (all six taken from a "mkpt.ini"
-// file).
+// file), and --timestamps.
 void AddPortOptions(TOptionTable& table, TPortOptions& options);
 // The options every port command takes: the analysis switches and the port
 // options.
@@ -55,7 +56,7 @@ struct TPortSession {
   TPortSession(const TPortSession&) = delete;
   TPortSession& operator=(const TPortSession&) = delete;
 
-  // Opens the port; on failure prints "Invalid port settings!" to standard
+  // Opens the port (and sets the panes' time stamps); on failure prints "Invalid port settings!" to standard
   // error, and the channel's reason on a second line, and returns false (the
   // command then exits with status 2).
   bool Open(const TPortOptions& options);

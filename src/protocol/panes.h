@@ -7,6 +7,8 @@
 #include <deque>
 #include <string>
 
+#include "protocol/linetime.h"
+
 namespace mkp {
 
 constexpr std::size_t MaxPaneLines = 8096;
@@ -14,9 +16,10 @@ constexpr std::size_t MaxPaneLines = 8096;
 class TLogPane {
 public:
   virtual ~TLogPane() = default;
-  // One line (8-bit Windows-1251 text). May be called from a worker thread:
-  // an implementation hands it on to its own thread in call order.
-  virtual void AddLine(const std::string& line) = 0;
+  // One line (8-bit Windows-1251 text) and when it happened. May be called
+  // from a worker thread: an implementation hands it on to its own thread in
+  // call order.
+  virtual void AddLine(const std::string& line, const TLineStamp& stamp) = 0;
 };
 
 // A pane's lines: a pane holding more than MaxPaneLines lines loses its first

@@ -49,18 +49,22 @@ void TMKProtocolTransport::SetParser(TMKPParser* parser) {
   parser_ = parser;
 }
 
-void TMKProtocolTransport::AddLineLocked(TLogPane* pane, const std::string& text) {
-  if (pane != nullptr) pane->AddLine(text);
+void TMKProtocolTransport::AddLineLocked(TLogPane* pane, const std::string& text, const TLineStamp& stamp) {
+  if (pane != nullptr) pane->AddLine(text, stamp);
 }
 
-void TMKProtocolTransport::AddTerminalLine(const std::string& text) {
+void TMKProtocolTransport::AddTerminalLine(const std::string& text) { AddTerminalLine(text, TLineStamp::Now()); }
+
+void TMKProtocolTransport::AddDecodeLine(const std::string& text) { AddDecodeLine(text, TLineStamp::Now()); }
+
+void TMKProtocolTransport::AddTerminalLine(const std::string& text, const TLineStamp& stamp) {
   std::lock_guard lk(logLock_);
-  AddLineLocked(terminalBox_, text);
+  AddLineLocked(terminalBox_, text, stamp);
 }
 
-void TMKProtocolTransport::AddDecodeLine(const std::string& text) {
+void TMKProtocolTransport::AddDecodeLine(const std::string& text, const TLineStamp& stamp) {
   std::lock_guard lk(logLock_);
-  AddLineLocked(decodeBox_, text);
+  AddLineLocked(decodeBox_, text, stamp);
 }
 
 void TMKProtocolTransport::AppendLogLine(const std::string& fileName, const std::string& text) {
@@ -87,22 +91,37 @@ void TMKProtocolTransport::AppendLocked(const std::string& fileName, const std::
   }
 }
 
-void TMKProtocolTransport::LogPacket(const TMKPPacket& packet, bool sent, bool decode) {
-  const std::string prefix = sent ? "-> " : "<- ";
+void TMKProtocolTransport::LogPacket(const TMKPPacket& packet, const std::string& prefix, bool decode,
+                                     const TLineStamp& stamp) {
+  const bool sent = stamp.Kind == TLineKind::Sent;
   const std::string text = PacketToText(packet);
   const std::string terminalLine = prefix + text;
   std::lock_guard lk(logLock_);
-  AddLineLocked(terminalBox_, terminalLine);
+  AddLineLocked(terminalBox_, terminalLine, stamp);
   AppendLocked(TerminalAutosaveFile, terminalLine);
   if (!decode) return;
   std::string description;
   if (parser_ != nullptr) description = sent ? parser_->DescribeMaster(text) : parser_->DescribeSlave(text);
   const std::string decodeLine = prefix + description;
-  AddLineLocked(decodeBox_, decodeLine);
+  AddLineLocked(decodeBox_, decodeLine, stamp);
   AppendLocked(DecodeAutosaveFile, decodeLine);
 }
 
-bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
+void TMKProtocolTransport::LogReceived(const TMKPPacket& packet, TMonoTime firstByte, const std::string& prefix) {
+  LogPacket(packet, prefix, DecodeEnabled.load(), {firstByte, TLineKind::Received});
+}
+
+void TMKProtocolTransport::LogMissingFormat(const std::uint8_t* bytes, std::size_t count, TMonoTime firstByte,
+                                            const std::string& prefix) {
+  if (count == 0) return;
+  const TLineStamp stamp{firstByte, TLineKind::Received};
+  const std::string hex = BytesToHexText(bytes, count, static_cast<long>(count));
+  std::lock_guard lk(logLock_);
+  AddLineLocked(terminalBox_, prefix + "Missing format : " + hex, stamp);
+  if (DecodeEnabled.load()) AddLineLocked(decodeBox_, prefix + "Missing format", stamp);
+}
+
+bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet, TMonoTime* written) {
   std::lock_guard io(ioLock_);
   std::vector<std::uint8_t> frame(FrameBufferSize);
   bool sent = false;
@@ -114,25 +133,28 @@ bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet) {
     sent = true;
   } catch (const EMKProtocolFailure&) {
   }
+  const TLineStamp stamp = TLineStamp::Now(sent ? TLineKind::Sent : TLineKind::Other);
   const bool decode = DecodeEnabled.load();
   if (!sent) {
     std::lock_guard lk(logLock_);
-    AddLineLocked(terminalBox_, "-> Transmit error!");
-    if (decode) AddLineLocked(decodeBox_, "-> Transmit error!");
+    AddLineLocked(terminalBox_, "-> Transmit error!", stamp);
+    if (decode) AddLineLocked(decodeBox_, "-> Transmit error!", stamp);
     return false;
   }
-  LogPacket(packet, /*sent=*/true, decode);
+  if (written != nullptr) *written = stamp.Time;
+  LogPacket(packet, "-> ", decode, stamp);
   return true;
 }
 
-bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet) {
+bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet, TReceiveInfo* info) {
   std::lock_guard io(ioLock_);
   std::vector<std::uint8_t> frame(FrameBufferSize, 0);
   std::size_t received = 0;
+  TMonoTime firstByte = TMonoClock::now();
   bool ok = false;
   try {
     if (channel_ == nullptr) throw EMKProtocolFailure();
-    if (!channel_->ReadBytes(frame.data(), frame.size(), received, FrameUnfinished)) {
+    if (!channel_->ReadBytes(frame.data(), frame.size(), received, FrameUnfinished, &firstByte)) {
       received = 0;
       throw EMKProtocolFailure();
     }
@@ -143,17 +165,12 @@ bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet) {
     ok = true;
   } catch (const EMKProtocolFailure&) {
   }
-  const bool decode = DecodeEnabled.load();
+  if (info != nullptr) *info = {received, firstByte};
   if (!ok) {
-    if (received != 0) {
-      std::lock_guard lk(logLock_);
-      AddLineLocked(terminalBox_, "<- Missing format : " +
-                                      BytesToHexText(frame.data(), frame.size(), static_cast<long>(received)));
-      if (decode) AddLineLocked(decodeBox_, "<- Missing format");
-    }
+    LogMissingFormat(frame.data(), received, firstByte, "<- ");
     return false;
   }
-  LogPacket(packet, /*sent=*/false, decode);
+  LogPacket(packet, "<- ", DecodeEnabled.load(), {firstByte, TLineKind::Received});
   return true;
 }
 

@@ -58,6 +58,13 @@ std::string DecodeFileNameFor(const std::string& terminalFile);
 // announces more bytes than there are.
 bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count);
 
+// What a receive saw: how many bytes the read gave and when the first of them
+// arrived.
+struct TReceiveInfo {
+  std::size_t Bytes = 0;
+  TMonoTime FirstByte{};
+};
+
 class TMKProtocolTransport {
 public:
   explicit TMKProtocolTransport(TSerialLine* channel = nullptr);
@@ -70,16 +77,28 @@ public:
   TMKPParser* Parser() const { return parser_; }
 
   // Frames and writes the packet; logs "-> ..." or "-> Transmit error!".
+  // written, when given, receives the moment the write ended (on success).
   // May throw EAutosaveError, or what the analyser throws.
-  bool SendPacket(const TMKPPacket& packet);
+  bool SendPacket(const TMKPPacket& packet, TMonoTime* written = nullptr);
   // One read of up to FrameBufferSize bytes; logs "<- ..." or
   // "<- Missing format : ..."; nothing arrived logs nothing. The received
-  // count must be exactly the frame length the header announces.
-  bool ReceivePacket(TMKPPacket& packet);
+  // count must be exactly the frame length the header announces. info, when
+  // given, tells what the read saw.
+  bool ReceivePacket(TMKPPacket& packet, TReceiveInfo* info = nullptr);
 
-  // One line to a pane; nothing when the pane is absent.
+  // The lines of a frame received by someone else (a bus monitor), under the
+  // given direction prefix ("<- ", "<-1 "): as ReceivePacket logs them.
+  void LogReceived(const TMKPPacket& packet, TMonoTime firstByte, const std::string& prefix);
+  // The lines of bytes that formed no frame, as ReceivePacket logs them.
+  void LogMissingFormat(const std::uint8_t* bytes, std::size_t count, TMonoTime firstByte,
+                        const std::string& prefix);
+
+  // One line to a pane; nothing when the pane is absent. Without a stamp the
+  // line is of kind Other, made now.
   void AddTerminalLine(const std::string& text);
   void AddDecodeLine(const std::string& text);
+  void AddTerminalLine(const std::string& text, const TLineStamp& stamp);
+  void AddDecodeLine(const std::string& text, const TLineStamp& stamp);
   // Appends the line and CR LF to the file when Autosave is on, opening and
   // closing the file for the line (created when missing). The text is written
   // as it is held (Windows-1251). Throws EAutosaveError on failure.
@@ -100,9 +119,9 @@ public:
 
 private:
   // The terminal and decode lines (and autosave lines) of a packet moved.
-  void LogPacket(const TMKPPacket& packet, bool sent, bool decode);
+  void LogPacket(const TMKPPacket& packet, const std::string& prefix, bool decode, const TLineStamp& stamp);
   // The log lock is held.
-  void AddLineLocked(TLogPane* pane, const std::string& text);
+  void AddLineLocked(TLogPane* pane, const std::string& text, const TLineStamp& stamp);
   void AppendLocked(const std::string& fileName, const std::string& text);
 
   TSerialLine* channel_ = nullptr;

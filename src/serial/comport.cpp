@@ -291,7 +291,7 @@ void TCOMPortChannel::DiscardInput() {
   std::shared_lock hl(handleLock_);
   if (fd_ < 0) return;
   ReadLocked(bytes, sizeof bytes, count, Clock::now() + std::chrono::milliseconds(2 + sizeof bytes),
-             std::chrono::microseconds(0), nullptr, failure);
+             std::chrono::microseconds(0), nullptr, nullptr, failure);
 }
 
 void TCOMPortChannel::CloseHandleLocked(bool discardOutput) {
@@ -458,7 +458,7 @@ bool TCOMPortChannel::PacedWriteActive() const {
 
 bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
                                  Clock::time_point total, std::chrono::microseconds interval,
-                                 const TUnfinished& unfinished, std::string& failure) {
+                                 const TUnfinished& unfinished, TMonoTime* firstByte, std::string& failure) {
   const std::chrono::microseconds frameGap = std::max(interval, frameGap_.load());
   Clock::time_point lastByte{};
   bool inFrame = false;  // the bytes so far are an unfinished frame
@@ -483,8 +483,9 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
     if (p.revents & POLLIN) {
       ssize_t k = ::read(fd_, buffer + count, maximum - count);
       if (k > 0) {
-        count += static_cast<std::size_t>(k);
         lastByte = Clock::now();
+        if (count == 0 && firstByte != nullptr) *firstByte = lastByte;
+        count += static_cast<std::size_t>(k);
         inFrame = unfinished && unfinished(buffer, count);
         continue;
       }
@@ -501,7 +502,7 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
 }
 
 bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                                const TUnfinished& unfinished) {
+                                const TUnfinished& unfinished, TMonoTime* firstByte) {
   count = 0;
   if (buffer == nullptr) return false;
   std::lock_guard rl(readLock_);
@@ -512,7 +513,7 @@ bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::
   const auto total = Clock::now() + std::chrono::milliseconds(2 + static_cast<long long>(maximum));
   std::string failure;
   if (ReadLocked(buffer, maximum, count, total, std::chrono::milliseconds(readInterval_.load()), unfinished,
-                 failure))
+                 firstByte, failure))
     return true;
 
   lost_ = true;

@@ -104,7 +104,7 @@ public:
   // with count 0 when nothing arrived in time; false (count 0) when the port
   // is not psOk or the device failed. The state does not change.
   bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                 const TUnfinished& unfinished = nullptr) override;
+                 const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr) override;
 
   // Waits until no paced byte is pending (or the timeout passes); true when
   // the pacing queue is empty.
@@ -143,7 +143,7 @@ private:
   // the frame gap.
   bool ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
                   std::chrono::steady_clock::time_point total, std::chrono::microseconds interval,
-                  const TUnfinished& unfinished, std::string& failure);
+                  const TUnfinished& unfinished, TMonoTime* firstByte, std::string& failure);
   void CloseHandleLocked(bool discardOutput);
   void StopPacing();
   void PacingLoop();

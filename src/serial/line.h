@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "protocol/linetime.h"
+
 namespace mkp {
 
 enum TPortState { psOk = 0, psInvalid = 1, psFailed = 2 };
@@ -30,9 +32,10 @@ public:
   // return count holds the bytes written or queued, 0 on failure.
   virtual bool WriteBytes(const std::uint8_t* buffer, std::size_t& count) = 0;
   // One read of up to maximum bytes; true with count 0 when nothing arrived in
-  // time, false when the line is not usable.
+  // time, false when the line is not usable. firstByte, when given, receives
+  // the moment the first byte of the read arrived (left alone when none did).
   virtual bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                         const TUnfinished& unfinished = nullptr) = 0;
+                         const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr) = 0;
 };
 
 }  // namespace mkp

@@ -38,7 +38,7 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 class TLinePane : public TLogPane {
 public:
-  void AddLine(const std::string& line) override {
+  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
     std::lock_guard guard(lock_);
     lines_.push_back(line);
   }

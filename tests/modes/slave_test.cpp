@@ -56,7 +56,7 @@ Bytes Frame(const std::string& text) {
 
 class TCapturePane : public mkp::TLogPane {
 public:
-  void AddLine(const std::string& line) override {
+  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
     std::lock_guard lock(mutex_);
     lines_.push_back(line);
     if (line.rfind("<- ", 0) == 0) {

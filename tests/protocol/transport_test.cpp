@@ -33,7 +33,7 @@ struct TRecorder {
 class TRecordingPane : public TLogPane {
 public:
   TRecordingPane(TRecorder& rec, bool terminal) : rec_(rec), terminal_(terminal) {}
-  void AddLine(const std::string& line) override {
+  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
     std::lock_guard lk(rec_.lock);
     (terminal_ ? rec_.terminal : rec_.decode).push_back(line);
     rec_.both.push_back((terminal_ ? "T " : "D ") + line);

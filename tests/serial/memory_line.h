@@ -48,7 +48,7 @@ public:
   // Gives the next chunk the far side wrote (up to maximum bytes; the rest of
   // it stays for the next read), waiting ReadWait for one to come.
   bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                 const TUnfinished& = nullptr) override {
+                 const TUnfinished& = nullptr, mkp::TMonoTime* firstByte = nullptr) override {
     count = 0;
     std::unique_lock lock(mutex_);
     if (state_ != mkp::psOk || buffer == nullptr) return false;
@@ -58,6 +58,7 @@ public:
     --readers_;
     if (state_ != mkp::psOk) return false;
     if (chunks_.empty()) return true;
+    if (firstByte != nullptr) *firstByte = mkp::TMonoClock::now();
     Bytes& chunk = chunks_.front();
     count = std::min(maximum, chunk.size());
     std::copy_n(chunk.begin(), count, buffer);

@@ -1,0 +1,87 @@
+#include "protocol/linetime.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+namespace mkp {
+
+namespace {
+
+// The wall clock as it stood against the monotonic one when the program first
+// needed it: every line maps to the time of day by the same offset, so the
+// times shown and the differences between them agree.
+struct TClockAnchor {
+  TMonoTime Mono = TMonoClock::now();
+  std::chrono::system_clock::time_point Wall = std::chrono::system_clock::now();
+};
+
+const TClockAnchor& Anchor() {
+  static const TClockAnchor anchor;
+  return anchor;
+}
+
+// Fixed decimals, "." whatever the locale.
+std::string Fixed(double value, int decimals) {
+  char text[40];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
+  return std::string(text, end);
+}
+
+}  // namespace
+
+TShownTime ShownTimeAfter(const TLineStamp* previous, const TLineStamp& line, bool answers) {
+  TShownTime shown;
+  shown.Time = line.Time;
+  if (previous == nullptr) return shown;
+  shown.SincePreviousMs = std::chrono::duration<double, std::milli>(line.Time - previous->Time).count();
+  if (answers && line.Kind == TLineKind::Received && previous->Kind == TLineKind::Sent && line.Time >= previous->Time &&
+      line.Time - previous->Time <= AnswerWindow)
+    shown.AnswerAfterMs = shown.SincePreviousMs;
+  return shown;
+}
+
+std::string LocalTimeOfDay(TMonoTime time) {
+  const auto wall = Anchor().Wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(time - Anchor().Mono);
+  const auto ms = std::chrono::floor<std::chrono::milliseconds>(wall.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+  const int milli = static_cast<int>(ms - static_cast<long long>(seconds) * 1000);
+  // The conversion to local time is the dear part; lines come many to a second.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local char cachedText[16] = {};
+  if (seconds != cachedSecond) {
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    std::snprintf(cachedText, sizeof cachedText, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    cachedSecond = seconds;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "%s.%03d", cachedText, milli);
+  return text;
+}
+
+double MonoMilliseconds(TMonoTime time) {
+  return std::chrono::duration<double, std::milli>(time.time_since_epoch()).count();
+}
+
+std::string TimePrefix(const TShownTime& shown) {
+  std::string prefix = LocalTimeOfDay(shown.Time);
+  prefix += " +";
+  prefix += Fixed(shown.SincePreviousMs < 0 ? 0.0 : shown.SincePreviousMs, 3);
+  prefix += ' ';
+  return prefix;
+}
+
+std::string AnswerSuffix(const TShownTime& shown) {
+  if (!shown.AnswerAfterMs) return {};
+  return " (answer after " + Fixed(*shown.AnswerAfterMs, 1) + " ms)";
+}
+
+TShownTime TLineTimer::Next(const TLineStamp& line) {
+  const TShownTime shown = ShownTimeAfter(havePrevious_ ? &previous_ : nullptr, line, answers_);
+  previous_ = line;
+  havePrevious_ = true;
+  return shown;
+}
+
+}  // namespace mkp
