@@ -1,14 +1,12 @@
 // mkptool listen: receives frames in a loop and prints the pane lines.
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <iostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "analysis_options.h"
 #include "command.h"
+#include "limit_options.h"
 #include "port_options.h"
 #include "signals.h"
 
@@ -19,31 +17,9 @@ namespace {
 int RunListen(const std::vector<std::string>& arguments) {
   TAnalysisOptions analysis;
   TPortOptions port;
-  long long count = 0;  // 0: no limit
-  double seconds = 0;   // 0: no limit
+  TRunLimits limits;
   TOptionTable optionTable = PortCommandOptions(analysis, port);
-  optionTable.push_back({"--count", true, [&](const std::string& value, std::string& error) {
-                     auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
-                     if (value.empty() || ec != std::errc() || p != value.data() + value.size() || count <= 0) {
-                       error = "--count must be a positive whole number";
-                       return false;
-                     }
-                     return true;
-                   }});
-  optionTable.push_back({"--seconds", true, [&](const std::string& value, std::string& error) {
-                     try {
-                       std::size_t used = 0;
-                       seconds = std::stod(value, &used);
-                       if (used == value.size() && seconds > 0 && std::isfinite(seconds)) {
-                         // Beyond a century the clock would overflow: no limit.
-                         if (seconds > 100.0 * 365 * 24 * 3600) seconds = 0;
-                         return true;
-                       }
-                     } catch (const std::exception&) {
-                     }
-                     error = "--seconds must be a positive number";
-                     return false;
-                   }});
+  AddRunLimitOptions(optionTable, limits);
   std::vector<std::string> words;
   if (!ReadPortCommandOptions("listen", arguments, optionTable, port, words)) return 2;
   if (!words.empty()) {
@@ -57,13 +33,12 @@ int RunListen(const std::vector<std::string>& arguments) {
   if (!session.Open(port)) return 2;
 
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(seconds > 0 ? seconds : 0));
+  const auto deadline = limits.Deadline(Clock::now());
   long long received = 0;
   try {
     while (!StopRequested()) {
-      if (count > 0 && received >= count) break;
-      if (seconds > 0 && Clock::now() >= deadline) break;
+      if (limits.Count > 0 && received >= limits.Count) break;
+      if (deadline && Clock::now() >= *deadline) break;
       mkp::TPacketHolder packet;
       if (session.Transport.ReceivePacket(*packet)) {
         ++received;
@@ -97,10 +72,7 @@ const TCommandRegistrar registrar({
                 "\n"
                 "Port options:\n") +
         PortOptionsHelp +
-        "\nOther options:\n"
-        "  --count N    stop after N valid frames\n"
-        "  --seconds S  stop after S seconds (a decimal number)\n" +
-        AnalysisOptionsHelp,
+        "\nOther options:\n" + RunLimitOptionsHelp + AnalysisOptionsHelp,
     RunListen,
 });
 

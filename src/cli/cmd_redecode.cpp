@@ -9,6 +9,7 @@
 #include "analysis/parser.h"
 #include "analysis_options.h"
 #include "command.h"
+#include "protocol/linetime.h"
 #include "text/cp1251.h"
 
 namespace mkptool {
@@ -31,15 +32,30 @@ std::string WithoutChecksums(const std::string& text) {
   return head + " - " + data;
 }
 
-// The decode pane line that a terminal pane line gives.
-std::string RedecodeLine(mkp::TMKPParser& parser, const std::string& line) {
+// The direction of a received line: "<- ", or a monitor port's "<-1 ",
+// "<-2 "; 0 when the line is no received line.
+std::size_t ReceivedPrefixLength(std::string_view text) {
+  if (text.rfind("<- ", 0) == 0) return 3;
+  if (text.size() >= 4 && text.rfind("<-", 0) == 0 && (text[2] == '1' || text[2] == '2') && text[3] == ' ') return 4;
+  return 0;
+}
+
+// The decode pane line that a terminal pane line gives; a line shown with its
+// time keeps the time in front.
+std::string RedecodeLine(mkp::TMKPParser& parser, const std::string& whole) {
+  const std::size_t timed = mkp::TimePrefixLength(whole);
+  const std::string time = whole.substr(0, timed);
+  const std::string line = whole.substr(timed);
   std::string_view text = line;
-  if (text == "-> Transmit error!") return line;
+  if (text == "-> Transmit error!") return whole;
   if (text.rfind("-> ", 0) == 0)
-    return "-> " + parser.DescribeMaster(WithoutChecksums(line.substr(3)));
-  if (text.rfind("<- Missing format", 0) == 0) return "<- Missing format";
-  if (text.rfind("<- ", 0) == 0) return "<- " + parser.DescribeSlave(line.substr(3));
-  return line;
+    return time + "-> " + parser.DescribeMaster(WithoutChecksums(line.substr(3)));
+  if (const std::size_t n = ReceivedPrefixLength(text); n > 0) {
+    const std::string prefix = line.substr(0, n);
+    if (text.substr(n).rfind("Missing format", 0) == 0) return time + prefix + "Missing format";
+    return time + prefix + parser.DescribeSlave(line.substr(n));
+  }
+  return whole;
 }
 
 int RunRedecode(const std::vector<std::string>& arguments) {
@@ -99,8 +115,11 @@ const TCommandRegistrar registrar({
     "  <- Missing format : ...     <- Missing format\n"
     "  -> Transmit error!          unchanged\n"
     "A raw send of the Master page (its full-packet text, checksums included)\n"
-    "is described from its header and data bytes, as the pane did. Any other\n"
-    "line is printed unchanged.\n"
+    "is described from its header and data bytes, as the pane did. A monitor's\n"
+    "\"<-1 \" and \"<-2 \" lines are read as received ones. A line that starts\n"
+    "with its time (\"14:03:07.215 +16.042 \", a log saved with the time shown)\n"
+    "is decoded after the time and keeps it in front. Any other line is printed\n"
+    "unchanged.\n"
     "\n"
     "Options:\n" +
         std::string(AnalysisOptionsHelp) +

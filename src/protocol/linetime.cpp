@@ -77,6 +77,27 @@ std::string AnswerSuffix(const TShownTime& shown) {
   return " (answer after " + Fixed(*shown.AnswerAfterMs, 1) + " ms)";
 }
 
+std::size_t TimePrefixLength(std::string_view line) {
+  auto digits = [&](std::size_t at, std::size_t count) {
+    if (at + count > line.size()) return false;
+    for (std::size_t i = at; i < at + count; ++i)
+      if (line[i] < '0' || line[i] > '9') return false;
+    return true;
+  };
+  // HH:MM:SS.mmm
+  if (!digits(0, 2) || line.size() < 14 || line[2] != ':' || !digits(3, 2) || line[5] != ':' || !digits(6, 2) ||
+      line[8] != '.' || !digits(9, 3) || line[12] != ' ' || line[13] != '+')
+    return 0;
+  // +D.DDD and a blank
+  std::size_t at = 14;
+  const std::size_t whole = at;
+  while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+  if (at == whole || at >= line.size() || line[at] != '.' || !digits(at + 1, 3)) return 0;
+  at += 4;
+  if (at >= line.size() || line[at] != ' ') return 0;
+  return at + 1;
+}
+
 TShownTime TLineTimer::Next(const TLineStamp& line) {
   const TShownTime shown = ShownTimeAfter(havePrevious_ ? &previous_ : nullptr, line, answers_);
   previous_ = line;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace mkp {
 
@@ -57,6 +58,10 @@ double MonoMilliseconds(TMonoTime time);
 std::string TimePrefix(const TShownTime& shown);
 // " (answer after 12.3 ms)", or empty.
 std::string AnswerSuffix(const TShownTime& shown);
+
+// The length of the time prefix at the start of a line ("14:03:07.215 +16.042 "),
+// or 0 when the line does not start with one.
+std::size_t TimePrefixLength(std::string_view line);
 
 // One pane's running sequence of lines: the shown time of each new line.
 class TLineTimer {

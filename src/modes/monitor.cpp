@@ -1,0 +1,209 @@
+#include "modes/monitor.h"
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+
+#include "protocol/transport.h"
+#include "serial/line.h"
+
+namespace mkp {
+
+// ---- TPieceMerger ---------------------------------------------------------------
+
+TPieceMerger::TPieceMerger(int ports)
+    : queues_(static_cast<std::size_t>(std::max(ports, 1))),
+      watermarks_(static_cast<std::size_t>(std::max(ports, 1)), TMonoTime::min()) {}
+
+void TPieceMerger::Add(int port, TBusPiece piece) {
+  queues_.at(static_cast<std::size_t>(port - 1)).push_back(std::move(piece));
+}
+
+void TPieceMerger::SetWatermark(int port, TMonoTime time) {
+  TMonoTime& mark = watermarks_.at(static_cast<std::size_t>(port - 1));
+  mark = std::max(mark, time);
+}
+
+bool TPieceMerger::Empty() const {
+  return std::all_of(queues_.begin(), queues_.end(), [](const auto& q) { return q.empty(); });
+}
+
+std::vector<TPortPiece> TPieceMerger::Take(bool all) {
+  std::vector<TPortPiece> ready;
+  for (;;) {
+    std::size_t best = queues_.size();
+    for (std::size_t p = 0; p < queues_.size(); ++p)
+      if (!queues_[p].empty() && (best == queues_.size() || queues_[p].front().FirstByte < queues_[best].front().FirstByte))
+        best = p;
+    if (best == queues_.size()) break;
+    const TMonoTime time = queues_[best].front().FirstByte;
+    if (!all) {
+      // Another port with nothing queued may still bring an earlier piece
+      // unless it has got past this time.
+      bool safe = true;
+      for (std::size_t p = 0; p < queues_.size(); ++p)
+        if (p != best && queues_[p].empty() && watermarks_[p] < time) safe = false;
+      if (!safe) break;
+    }
+    ready.push_back({static_cast<int>(best) + 1, std::move(queues_[best].front())});
+    queues_[best].pop_front();
+  }
+  return ready;
+}
+
+std::vector<TPortPiece> TPieceMerger::TakeReady() { return Take(false); }
+std::vector<TPortPiece> TPieceMerger::TakeAll() { return Take(true); }
+
+// ---- TBusMonitor ------------------------------------------------------------------
+
+struct TBusMonitor::TPortReader {
+  int Port = 1;
+  TSerialLine* Line = nullptr;
+  TFrameSplitter Splitter;  // the port's thread only
+  // Under the monitor's lock:
+  std::vector<TBusPiece> Ready;
+  std::optional<TMonoTime> HeldSince;
+  std::thread Thread;
+};
+
+std::string TBusMonitor::Prefix(int port, int ports) {
+  if (ports < 2) return "<- ";
+  return "<-" + std::to_string(port) + " ";
+}
+
+std::string TBusMonitor::ErrorLine(const std::string& what) { return "Bus monitor error : " + what; }
+
+void TBusMonitor::SetLines(TSerialLine* first, TSerialLine* second) {
+  lines_[0] = first;
+  lines_[1] = first != nullptr ? second : nullptr;
+}
+
+void TBusMonitor::ReadPort(TPortReader& reader) {
+  std::vector<std::uint8_t> buffer(FrameBufferSize);
+  auto publish = [&] {
+    std::vector<TBusPiece> pieces = reader.Splitter.Take();
+    std::lock_guard lk(lock_);
+    for (auto& piece : pieces) reader.Ready.push_back(std::move(piece));
+    reader.HeldSince = reader.Splitter.HeldSince();
+    changed_.notify_all();
+  };
+  while (!stopReading_.load()) {
+    std::size_t fed = 0;
+    // Bytes are split as they come, so that the read rides out a silence only
+    // while they may still become a frame.
+    auto take = [&](const std::uint8_t* bytes, std::size_t count) {
+      if (count > fed) {
+        reader.Splitter.Feed(bytes + fed, count - fed, TMonoClock::now());
+        fed = count;
+        publish();
+      }
+      return reader.Splitter.Unfinished();
+    };
+    std::size_t count = 0;
+    TMonoTime first = TMonoClock::now();
+    if (!reader.Line->ReadBytes(buffer.data(), buffer.size(), count, take, &first)) {
+      // The line is not usable (closed, failed): look again a little later.
+      std::unique_lock lk(lock_);
+      changed_.wait_for(lk, std::chrono::milliseconds(100), [&] { return stopReading_.load(); });
+      continue;
+    }
+    if (count > fed) {  // a line that handed the bytes over only at the end
+      reader.Splitter.Feed(buffer.data() + fed, count - fed, fed == 0 ? first : TMonoClock::now());
+      fed = count;
+    }
+    // A read ends short when the line fell silent: what is held is settled.
+    if (count < buffer.size()) reader.Splitter.Flush();
+    publish();
+  }
+  reader.Splitter.Flush();
+  publish();
+}
+
+void TBusMonitor::Deliver(const TPortPiece& item) {
+  const TBusPiece& piece = item.Piece;
+  TPacketHolder packet;
+  bool parsed = false;
+  if (piece.Good) {
+    std::vector<std::uint8_t> frame(FrameBufferSize, 0);
+    std::copy_n(piece.Bytes.begin(), std::min(piece.Bytes.size(), frame.size()), frame.begin());
+    parsed = ParseFrame(frame.data(), *packet);
+  }
+  if (parsed)
+    ++frames_;
+  else
+    ++badReads_;
+  if (onPiece_) onPiece_(item.Port, piece, parsed ? &*packet : nullptr);
+  if (!logging_ || transport_ == nullptr) return;
+  const std::string prefix = Prefix(item.Port, Ports());
+  try {
+    if (parsed)
+      transport_->LogReceived(*packet, piece.FirstByte, prefix);
+    else
+      transport_->LogMissingFormat(piece.Bytes.data(), piece.Bytes.size(), piece.FirstByte, prefix);
+  } catch (const std::exception& e) {
+    transport_->AddTerminalLine(ErrorLine(e.what()));
+  }
+}
+
+void TBusMonitor::Execute() {
+  if (lines_[0] == nullptr) {
+    while (SleepFor(std::chrono::milliseconds(50)) && SafePoint()) {
+    }
+    return;
+  }
+  const int ports = Ports();
+  std::vector<std::unique_ptr<TPortReader>> readers;
+  for (int p = 0; p < ports; ++p) {
+    auto reader = std::make_unique<TPortReader>();
+    reader->Port = p + 1;
+    reader->Line = lines_[p];
+    readers.push_back(std::move(reader));
+  }
+  stopReading_ = false;
+  for (auto& reader : readers) reader->Thread = std::thread([this, r = reader.get()] { ReadPort(*r); });
+  auto endReaders = [&] {
+    {
+      std::lock_guard lk(lock_);
+      stopReading_ = true;
+      changed_.notify_all();
+    }
+    for (auto& reader : readers)
+      if (reader->Thread.joinable()) reader->Thread.join();
+  };
+
+  TPieceMerger merger(ports);
+  // Moves what the ports have read into the merger; the lock is held.
+  auto gather = [&] {
+    const TMonoTime idle = TMonoClock::now() - MergeMargin;
+    for (auto& reader : readers) {
+      for (auto& piece : reader->Ready) merger.Add(reader->Port, std::move(piece));
+      reader->Ready.clear();
+      merger.SetWatermark(reader->Port, reader->HeldSince ? std::min(*reader->HeldSince, idle) : idle);
+    }
+  };
+  try {
+    for (;;) {
+      std::vector<TPortPiece> ready;
+      {
+        std::unique_lock lk(lock_);
+        changed_.wait_for(lk, merger.Empty() ? std::chrono::milliseconds(50) : std::chrono::milliseconds(5));
+        gather();
+        ready = merger.TakeReady();
+      }
+      for (const auto& piece : ready) Deliver(piece);
+      if (!SafePoint()) break;
+    }
+  } catch (...) {
+    endReaders();
+    throw;
+  }
+  endReaders();
+  // What the ports read before they ended is logged too.
+  {
+    std::lock_guard lk(lock_);
+    gather();
+  }
+  for (const auto& piece : merger.TakeAll()) Deliver(piece);
+}
+
+}  // namespace mkp
