@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -28,6 +29,7 @@
 #include <thread>
 
 #include "app/addressform.h"
+#include "app/monitorpage.h"
 #include "app/portframe.h"
 #include "app/slavegrid.h"
 #include "app/registersgrid.h"
@@ -39,7 +41,8 @@ namespace mkpt {
 
 namespace {
 
-constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS"};
+constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS", "MONITOR"};
+constexpr int kMonitorPage = 4;
 
 // The show-as-hex items: main menu caption, pop-up caption.
 constexpr std::array<std::pair<const char*, const char*>, 14> kHexItems = {{
@@ -241,6 +244,15 @@ void TMainForm::CreateControls() {
   SymbolTerminal = new QPlainTextEdit(TabSheets[3]);
   SymbolTerminal->setObjectName("SymbolTerminal");
 
+  // Monitor page: a listener that never writes.
+  MonitorPage = new TMonitorPage([this] { return Monitor(); });
+  ModePageControl->addTab(MonitorPage, "Monitor");
+  connect(MonitorPage, &TMonitorPage::SecondPortChanged, this, [this] {
+    if (CurrentMode == wmMonitor) RestartMonitor();
+  });
+  connect(MonitorPage, &TMonitorPage::PauseChanged, this, [this] { DrainPanes(); });
+  connect(MonitorPage, &TMonitorPage::ClearRequested, this, [this] { RunOperation(opClearTerminal); });
+
   connect(ModePageControl, &QTabWidget::currentChanged, this, &TMainForm::OnPageChanged);
 
   // The panes.
@@ -412,8 +424,12 @@ void TMainForm::RunOperation(int code) {
 void TMainForm::RunBody(int code) {
   switch (code) {
     case opApplyPortSettings: ApplyPortSettings(); break;
-    case opSendPacket: SendPacket(); break;
-    case opReceivePacket: ReceivePacket(); break;
+    case opSendPacket:
+      if (CurrentMode != wmMonitor) SendPacket();  // a monitor never writes
+      break;
+    case opReceivePacket:
+      if (CurrentMode != wmMonitor) ReceivePacket();  // the monitor reads the line
+      break;
     case opSaveTerminal: SaveTerminal(); break;
     case opToggleAutoscroll:
       Transport.AutoScroll = !Transport.AutoScroll.load();
@@ -438,6 +454,7 @@ void TMainForm::RunBody(int code) {
       }
       StatusPanels[2]->setText(port);
       StatusPanels[2]->setToolTip(port);
+      MonitorPage->Refresh();
       break;
     }
     case opClearTerminal:
@@ -490,6 +507,7 @@ void TMainForm::ApplyPortSettings() {
   const bool opened = Channel.OpenPort(s.GetPortName(), s.GetSpeed(), s.GetStopBits(), s.GetParity(),
                                        s.GetReadInterval(), s.GetWriteInterval());
   if (!opened) dialogs_->Error("Invalid port settings!");
+  if (CurrentMode == wmMonitor) RestartMonitor();  // the second port follows the settings
   if (InfoTimer) RunBody(opRefreshStatus);
 }
 
@@ -608,7 +626,7 @@ void TMainForm::DrainPanes() {
   }
 }
 
-bool TMainForm::PanesHeld() const { return false; }
+bool TMainForm::PanesHeld() const { return CurrentMode == wmMonitor && MonitorPage->Paused(); }
 
 void TMainForm::ClearPanes() {
   // What the feeds still hold goes too, and the next line is a pane's first.
@@ -643,6 +661,7 @@ void TMainForm::SaveTerminal() {
 
 void TMainForm::OnPageChanged(int index) {
   if (index >= 0 && index <= 2) RequestedMode = static_cast<TWorkMode>(index);
+  if (index == kMonitorPage) RequestedMode = wmMonitor;
   RunOperation(opSwitchMode);
   ArrangeControls();
 }
@@ -675,6 +694,11 @@ void TMainForm::SwitchMode() {
       if (!Transport.AutoScroll.load()) RunBody(opToggleAutoscroll);
       break;
     }
+    case wmMonitor:
+      StartMonitor(std::move(old));
+      // A monitor follows the traffic, as Registers mode does.
+      if (!Transport.AutoScroll.load()) RunBody(opToggleAutoscroll);
+      break;
   }
   if (old) retired_.push_back(std::move(old));
   CurrentMode = RequestedMode;
@@ -686,6 +710,20 @@ void TMainForm::WorkerFinished(std::exception_ptr failure) {
   QMetaObject::invokeMethod(
       this, [this, text] { ShowOperationError(text); },
       Qt::QueuedConnection);
+}
+
+mkp::TBusMonitor* TMainForm::Monitor() const {
+  return CurrentMode == wmMonitor ? dynamic_cast<mkp::TBusMonitor*>(worker_.get()) : nullptr;
+}
+
+void TMainForm::RestartMonitor() { StartMonitor(std::move(worker_)); }
+
+void TMainForm::StartMonitor(std::unique_ptr<mkp::TWorkerThread> old) {
+  auto monitor = MonitorPage->MakeMonitor(Transport, Channel, PortSetupF->Settings());
+  monitor->SetOnFinished([this](std::exception_ptr failure) { WorkerFinished(failure); });
+  if (old) monitor->HandOverFrom(std::move(old));
+  monitor->Start();
+  worker_ = std::move(monitor);
 }
 
 mkp::TRegistersAutomat* TMainForm::Automat() const {
@@ -799,6 +837,17 @@ void TMainForm::ReadCommandLine() {
       RegistersBtns[0]->setEnabled(false);
       RegistersBtns[0]->hide();
     }
+  } else if (first == "/MONITOR") {
+    // Beside the switches of the command line: the Monitor page, with the
+    // second port when one is given.
+    if (!second.isEmpty()) MonitorPage->SecondPortCBox->setEditText(second);
+    RequestedMode = wmMonitor;
+    {
+      const QSignalBlocker quiet(ModePageControl);
+      ModePageControl->setCurrentIndex(kMonitorPage);
+    }
+    RunOperation(opSwitchMode);
+    ArrangeControls();
   } else if (first == "/SLAVE") {
     RequestedMode = wmSlave;
     {

@@ -21,6 +21,7 @@
 #include "modes/device.h"
 #include "modes/registers.h"
 #include "modes/registers_table.h"
+#include "modes/monitor.h"
 
 class QAction;
 class QCheckBox;
@@ -38,10 +39,13 @@ class QTimer;
 
 namespace mkpt {
 
+class TMonitorPage;
 class TPortSetupFrame;
 class TVORELAddrForm;
 
-enum TWorkMode : std::uint8_t { wmMaster = 0, wmSlave = 1, wmRegisters = 2 };
+// wmMonitor is the listener of the fifth page ("Monitor"), beside the three
+// modes of the other pages.
+enum TWorkMode : std::uint8_t { wmMaster = 0, wmSlave = 1, wmRegisters = 2, wmMonitor = 3 };
 
 enum TOperationCode : std::uint8_t {
   opApplyPortSettings = 0,
@@ -124,6 +128,8 @@ public:
   mkp::TWorkerThread* Worker() const { return worker_.get(); }
   // The running registers automaton in Registers mode, or null.
   mkp::TRegistersAutomat* Automat() const;
+  // The running bus monitor in Monitor mode, or null.
+  mkp::TBusMonitor* Monitor() const;
 
   // ---- Controls (named as the window's description names them) ---------------
   QTabWidget* ModePageControl = nullptr;
@@ -143,6 +149,7 @@ public:
   QTableView* RegistersTable = nullptr;
   std::array<QPushButton*, 3> RegistersBtns{};
   QPlainTextEdit* SymbolTerminal = nullptr;
+  TMonitorPage* MonitorPage = nullptr;  // the fifth page
   QWidget* TerminalPanel = nullptr;
   QSplitter* TerminalSplitter = nullptr;
   TPaneView* TerminalLB = nullptr;
@@ -190,6 +197,11 @@ private:
   void SelectDevice();
   void TransmitRegisters();
   void ChangeAddress();
+  // A new monitor takes over from the running one (another second port, other
+  // line settings).
+  void RestartMonitor();
+  // Starts a monitor that takes over from the given worker (or none).
+  void StartMonitor(std::unique_ptr<mkp::TWorkerThread> old);
   // Shows the error that ended a worker (from the worker's thread).
   void WorkerFinished(std::exception_ptr failure);
   void UpdateCheckMarks();

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "protocol/transport.h"
+#include "serial/comport.h"
 #include "serial/line.h"
 
 namespace mkp {
@@ -65,6 +66,18 @@ struct TBusMonitor::TPortReader {
   std::optional<TMonoTime> HeldSince;
   std::thread Thread;
 };
+
+TBusMonitor::TBusMonitor() = default;
+TBusMonitor::~TBusMonitor() = default;
+
+std::string TBusMonitor::SecondPortError() const {
+  std::lock_guard lk(errorLock_);
+  return secondError_;
+}
+
+std::string TBusMonitor::SecondPortErrorLine(const std::string& port, const std::string& why) {
+  return "Second port " + port + " : Invalid port settings!" + (why.empty() ? std::string() : " " + why);
+}
 
 std::string TBusMonitor::Prefix(int port, int ports) {
   if (ports < 2) return "<- ";
@@ -151,7 +164,23 @@ void TBusMonitor::Execute() {
     }
     return;
   }
-  const int ports = Ports();
+  if (secondOpening_ && lines_[1] == nullptr) {
+    const TPortOpening& o = *secondOpening_;
+    auto channel = std::make_unique<TCOMPortChannel>();
+    if (channel->OpenPort(o.Name, o.Speed, o.StopBits, o.Parity, o.ReadInterval, 0)) {
+      ownSecond_ = std::move(channel);
+      lines_[1] = ownSecond_.get();
+    } else {
+      const std::string why = channel->LastError();
+      {
+        std::lock_guard lk(errorLock_);
+        secondError_ = why.empty() ? "Invalid port settings!" : why;
+      }
+      if (transport_ != nullptr) transport_->AddTerminalLine(SecondPortErrorLine(o.Name, why));
+    }
+  }
+  const int ports = lines_[1] != nullptr ? 2 : 1;
+  ports_ = ports;
   std::vector<std::unique_ptr<TPortReader>> readers;
   for (int p = 0; p < ports; ++p) {
     auto reader = std::make_unique<TPortReader>();
@@ -204,6 +233,7 @@ void TBusMonitor::Execute() {
     gather();
   }
   for (const auto& piece : merger.TakeAll()) Deliver(piece);
+  if (ownSecond_) ownSecond_->ClosePort();
 }
 
 }  // namespace mkp

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +32,17 @@ namespace mkp {
 
 class TMKProtocolTransport;
 class TSerialLine;
+class TCOMPortChannel;
+
+// How to open a port: name and line settings (as TCOMPortChannel::OpenPort
+// takes them).
+struct TPortOpening {
+  std::string Name;
+  std::string Speed = "9600";
+  std::string StopBits = "1";
+  std::string Parity = "none";
+  int ReadInterval = 1;
+};
 
 struct TPortPiece {
   int Port = 1;  // from 1
@@ -69,11 +81,21 @@ public:
   // The line reported when logging a piece fails (an autosave file, ...).
   static std::string ErrorLine(const std::string& what);
 
-  TBusMonitor() = default;
+  TBusMonitor();
+  ~TBusMonitor() override;
 
   // None is owned; set before Start(). Without a first line the monitor idles.
   void SetTransport(TMKProtocolTransport* transport) { transport_ = transport; }
   void SetLines(TSerialLine* first, TSerialLine* second = nullptr);
+  // A second port that the monitor opens itself, in its own thread once it
+  // runs, and closes when it ends (instead of a second line given above). When
+  // it cannot be opened, the monitor says so in the terminal pane and reads
+  // the first port alone.
+  void SetSecondPort(TPortOpening opening) { secondOpening_ = std::move(opening); }
+  // Why the second port could not be opened; empty when it could (any thread).
+  std::string SecondPortError() const;
+  // The line of that failure in the terminal pane.
+  static std::string SecondPortErrorLine(const std::string& port, const std::string& why);
   // Whether pieces are logged through the transport (on by default).
   void SetLogging(bool on) { logging_ = on; }
   // Called in the monitor's thread with each piece, in order, before it is
@@ -85,7 +107,8 @@ public:
   // Frames and bad reads logged so far (any thread).
   std::uint64_t Frames() const { return frames_.load(); }
   std::uint64_t BadReads() const { return badReads_.load(); }
-  int Ports() const { return lines_[1] != nullptr ? 2 : 1; }
+  // The ports read (set once the monitor runs).
+  int Ports() const { return ports_.load(); }
 
 protected:
   void Execute() override;
@@ -97,6 +120,11 @@ private:
 
   TMKProtocolTransport* transport_ = nullptr;
   TSerialLine* lines_[2] = {nullptr, nullptr};
+  std::optional<TPortOpening> secondOpening_;
+  std::unique_ptr<TCOMPortChannel> ownSecond_;
+  std::atomic<int> ports_{1};
+  mutable std::mutex errorLock_;
+  std::string secondError_;
   bool logging_ = true;
   TPieceHandler onPiece_;
   std::atomic<std::uint64_t> frames_{0};
