@@ -464,6 +464,7 @@ void TMainForm::RunBody(int code) {
       const bool on = !TerminalLB->Model().ShowTime();
       TerminalLB->Model().SetShowTime(on);
       DecodeTerminalLB->Model().SetShowTime(on);
+      Transport.AutosaveTimes = on;
       UpdateCheckMarks();
       break;
     }
@@ -635,6 +636,7 @@ void TMainForm::ClearPanes() {
     const auto lines = feed->Take(&dropped);
     feed->RestartTime();
   }
+  Transport.RestartLineTimes();
   TerminalLB->Model().Clear();
   DecodeTerminalLB->Model().Clear();
 }

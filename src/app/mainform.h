@@ -73,7 +73,7 @@ enum TOperationCode : std::uint8_t {
   opToggleHexLast = 35,
   opQuit = 36,
   // Beside the dispatcher's table:
-  opToggleShowTime = 37,
+  opToggleShowTime = 40,
 };
 
 // A rejected input (the repeat interval field).

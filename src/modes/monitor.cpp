@@ -92,7 +92,9 @@ void TBusMonitor::SetLines(TSerialLine* first, TSerialLine* second) {
 }
 
 void TBusMonitor::ReadPort(TPortReader& reader) {
-  std::vector<std::uint8_t> buffer(FrameBufferSize);
+  // Short reads (a read waits 2 ms more than its size at most): a stop is
+  // answered soon, and frames longer than a read are put together anyway.
+  std::vector<std::uint8_t> buffer(ReadSize);
   auto publish = [&] {
     std::vector<TBusPiece> pieces = reader.Splitter.Take();
     std::lock_guard lk(lock_);

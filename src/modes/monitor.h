@@ -76,6 +76,8 @@ public:
   // How long a piece may wait for a slower port before it is taken as the
   // earliest: more than a port thread needs to wake up with its bytes.
   static constexpr std::chrono::milliseconds MergeMargin{20};
+  // The most bytes one read of a port asks for.
+  static constexpr std::size_t ReadSize = 512;
   // The direction prefix of the lines of a piece.
   static std::string Prefix(int port, int ports);
   // The line reported when logging a piece fails (an autosave file, ...).

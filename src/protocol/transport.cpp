@@ -50,7 +50,22 @@ void TMKProtocolTransport::SetParser(TMKPParser* parser) {
 }
 
 void TMKProtocolTransport::AddLineLocked(TLogPane* pane, const std::string& text, const TLineStamp& stamp) {
-  if (pane != nullptr) pane->AddLine(text, stamp);
+  if (pane == nullptr) return;
+  if (pane == terminalBox_) terminalShown_ = terminalTimer_.Next(stamp);
+  if (pane == decodeBox_) decodeShown_ = decodeTimer_.Next(stamp);
+  pane->AddLine(text, stamp);
+}
+
+void TMKProtocolTransport::RestartLineTimes() {
+  std::lock_guard lk(logLock_);
+  terminalTimer_.Reset();
+  decodeTimer_.Reset();
+}
+
+const TShownTime* TMKProtocolTransport::ShownFor(const std::string& fileName) const {
+  if (fileName == TerminalAutosaveFile) return &terminalShown_;
+  if (fileName == DecodeAutosaveFile) return &decodeShown_;
+  return nullptr;
 }
 
 void TMKProtocolTransport::AddTerminalLine(const std::string& text) { AddTerminalLine(text, TLineStamp::Now()); }
@@ -80,7 +95,10 @@ void TMKProtocolTransport::AppendLocked(const std::string& fileName, const std::
   std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(fileName.c_str(), "ab"));
   if (!file)
     throw EAutosaveError("Cannot open the autosave file \"" + fileName + "\": " + std::strerror(errno));
-  const std::string line = text + "\r\n";
+  std::string line = text + "\r\n";
+  if (AutosaveTimes.load())
+    if (const TShownTime* shown = ShownFor(fileName))
+      line = TimePrefix(*shown) + text + AnswerSuffix(*shown) + "\r\n";
   errno = 0;
   bool ok = std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
   int err = errno;

@@ -101,8 +101,13 @@ public:
   void AddDecodeLine(const std::string& text, const TLineStamp& stamp);
   // Appends the line and CR LF to the file when Autosave is on, opening and
   // closing the file for the line (created when missing). The text is written
-  // as it is held (Windows-1251). Throws EAutosaveError on failure.
+  // as it is held (Windows-1251). With AutosaveTimes on, a line of an autosave
+  // file starts with the time the last line of its pane shows. Throws
+  // EAutosaveError on failure.
   void AppendLogLine(const std::string& fileName, const std::string& text);
+  // The next line of each pane counts as its first again (the panes were
+  // cleared).
+  void RestartLineTimes();
 
   // Frame helpers of the transport, shared with the Master page.
   static std::uint32_t ComputeChecksum(const std::uint8_t* buffer, long bufferLength, long start, long count) {
@@ -116,6 +121,9 @@ public:
   std::atomic<bool> AutoScroll{false};
   std::atomic<bool> DecodeEnabled{false};
   std::atomic<bool> Autosave{false};
+  // Whether the autosave files get the lines with their time, as the panes
+  // show them while their time is shown.
+  std::atomic<bool> AutosaveTimes{false};
 
 private:
   // The terminal and decode lines (and autosave lines) of a packet moved.
@@ -123,6 +131,8 @@ private:
   // The log lock is held.
   void AddLineLocked(TLogPane* pane, const std::string& text, const TLineStamp& stamp);
   void AppendLocked(const std::string& fileName, const std::string& text);
+  // The time shown by the last line of the pane an autosave file follows.
+  const TShownTime* ShownFor(const std::string& fileName) const;
 
   TSerialLine* channel_ = nullptr;
   TLogPane* terminalBox_ = nullptr;
@@ -130,6 +140,9 @@ private:
   TMKPParser* parser_ = nullptr;
   std::mutex ioLock_;   // one send or receive on the line at a time
   std::mutex logLock_;  // panes, analyser and autosave files; after ioLock_
+  // Under logLock_: the shown time of each pane's lines, for the autosave files.
+  TLineTimer terminalTimer_{false}, decodeTimer_{true};
+  TShownTime terminalShown_, decodeShown_;
 };
 
 }  // namespace mkp

@@ -157,4 +157,23 @@ TEST(TableCommand, ListsEntriesInOrderAndReportsFailure) {
   std::filesystem::remove(bad);
 }
 
+TEST(AnalysisCommandsTest, RedecodeKeepsTheTimeOfATimestampedLogAndReadsMonitorLines) {
+  const std::string path = "/tmp/mkpt_redecode_times_" + std::to_string(getpid()) + ".trm";
+  std::ofstream(path, std::ios::binary)
+      << "14:03:07.215 +0.000 -> 010203.0A0B0C.06.05.0100 - 01 \r\n"
+         "14:03:07.231 +16.042 <- 0A0B0C.010203.07.05.0300 - 01 E8 03 \r\n"
+         "14:03:07.240 +9.000 <-2 Missing format : 01 02 \r\n"
+         "<-1 0A0B0C.010203.07.05.0300 - 01 E8 03 \r\n"
+         "14:03:07.250 +10.000 -> Transmit error!\r\n";
+  const auto result = RunTool({"redecode", path});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Out,
+            "14:03:07.215 +0.000 -> 0A0B0C>>010203 RD type 05 : reg 01\n"
+            "14:03:07.231 +16.042 <- 010203>>0A0B0C ANSW type 05 : reg 01 = 1000 \n"
+            "14:03:07.240 +9.000 <-2 Missing format\n"
+            "<-1 010203>>0A0B0C ANSW type 05 : reg 01 = 1000 \n"
+            "14:03:07.250 +10.000 -> Transmit error!\n");
+  unlink(path.c_str());
+}
+
 }  // namespace

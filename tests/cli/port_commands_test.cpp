@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -222,6 +224,68 @@ TEST(PortCommandsTest, ListenStopsOnTimeOrSignalAndLogsNothingForSilence) {
   stopped.Signal(SIGTERM);
   EXPECT_EQ(stopped.Wait(), 0) << stopped.Err();
   EXPECT_EQ(stopped.Out(), "");
+}
+
+TEST(PortCommandsTest, MonitorReadsTwoPortsInTimeOrderWithTheirTimesAndNeverWrites) {
+  mkptest::TPtyPair first, second;
+  ASSERT_TRUE(PrimeTheOpening(first));
+  ASSERT_TRUE(PrimeTheOpening(second));
+  TToolProcess tool({"monitor", "--port", first.Path(), "--port2", second.Path(), "--count", "4", "--timestamps"});
+  ASSERT_TRUE(WaitUntilTaken(first));
+  ASSERT_TRUE(WaitUntilTaken(second));
+  // A master and a device taking turns, one direction on each port; the
+  // second request comes with noise in front of it, back to back.
+  ByteVec noisy{0x55, 0x66};
+  const ByteVec request = Frame(Request);
+  noisy.insert(noisy.end(), request.begin(), request.end());
+  for (const auto& [pty, bytes] : {std::pair{&first, Frame(Request)}, std::pair{&second, Frame(Answer)},
+                                   std::pair{&first, noisy}, std::pair{&second, Frame(Answer)}}) {
+    pty->Write(bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  EXPECT_EQ(tool.Wait(), 0) << tool.Err();
+  std::vector<std::string> terminal;
+  std::istringstream out(tool.Out());
+  for (std::string line; std::getline(out, line);)
+    if (line.rfind("terminal\t", 0) == 0) terminal.push_back(line.substr(9));
+  ASSERT_EQ(terminal.size(), 5u) << tool.Out();
+  const std::string expected[] = {"<-1 " + Request, "<-2 " + Answer, "<-1 Missing format : 55 66 ",
+                                  "<-1 " + Request, "<-2 " + Answer};
+  for (std::size_t i = 0; i < terminal.size(); ++i) {
+    // "HH:MM:SS.mmm +D.DDD " in front of each line; the first shows +0.000.
+    EXPECT_TRUE(std::regex_match(terminal[i].substr(0, terminal[i].find(" <-") + 1),
+                                 std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d \+\d+\.\d\d\d )")))
+        << terminal[i];
+    EXPECT_EQ(terminal[i].substr(terminal[i].find(" <-") + 1), expected[i]);
+  }
+  EXPECT_EQ(terminal[0].substr(12, 8), " +0.000 ");
+  EXPECT_TRUE(first.ReadAvailable().empty());
+  EXPECT_TRUE(second.ReadAvailable().empty());
+}
+
+TEST(PortCommandsTest, MonitorJsonGivesOneObjectPerFrameAndBadRead) {
+  mkptest::TPtyPair pty;
+  ASSERT_TRUE(PrimeTheOpening(pty));
+  TToolProcess tool({"monitor", "--port", pty.Path(), "--json", "--count", "2"});
+  ASSERT_TRUE(WaitUntilTaken(pty));
+  ByteVec bytes = Frame(Answer);
+  bytes.push_back(0x99);  // noise right after the frame, then silence
+  pty.Write(bytes);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  pty.Write(Frame(Request));
+  EXPECT_EQ(tool.Wait(), 0) << tool.Err();
+  std::istringstream out(tool.Out());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << tool.Out();
+  const std::regex good(R"re(\{"port":1,"time":"\d\d:\d\d:\d\d\.\d\d\d","mono_ms":[0-9.]+,"good":true,"text":"(.*)","decode":"(.*)"\})re");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, good)) << lines[0];
+  EXPECT_EQ(m[1].str() + " ", Answer);
+  EXPECT_EQ(m[2].str().rfind("0A0B0C>>010203 ANSW", 0), 0u) << m[2];
+  EXPECT_NE(lines[1].find(R"("good":false,"text":"99")"), std::string::npos) << lines[1];
+  ASSERT_TRUE(std::regex_match(lines[2], m, good)) << lines[2];
+  EXPECT_EQ(m[1].str() + " ", Request);
 }
 
 }  // namespace
