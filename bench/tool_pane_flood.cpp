@@ -1,8 +1,9 @@
 // Pane flood: a worker adds lines to both panes as fast as it can while the
 // window runs on the offscreen platform. Prints the lines per second the panes
 // took, the lines lost, the delay of events posted to the window's thread
-// meanwhile (p50, p99, max) and the peak memory.
-//   tool_pane_flood [SECONDS]
+// meanwhile (p50, p99, max) and the peak memory. With --time, the panes show
+// each line's time ("Show time" on) and the lines carry their times.
+//   tool_pane_flood [SECONDS] [--time]
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -37,13 +39,21 @@ using Clock = std::chrono::steady_clock;
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+  double seconds = 10.0;
+  bool showTime = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--time")
+      showTime = true;
+    else
+      seconds = std::atof(argv[i]);
+  }
   QApplication app(argc, argv);
   QTemporaryDir dir;
   QDir::setCurrent(dir.path());  // no mkpt.ini: the default port, which may not open
   mkpt::TMainForm window(std::make_shared<TSilentDialogs>());
   window.show();
   window.RunOperation(mkpt::opToggleAutoscroll);  // the costlier case: every batch scrolls
+  if (showTime) window.RunOperation(mkpt::opToggleShowTime);
 
   std::atomic<bool> stop{false};
   std::atomic<std::uint64_t> made{0};
@@ -95,7 +105,7 @@ int main(int argc, char** argv) {
   auto at = [&](double q) { return delays.empty() ? 0.0 : delays[static_cast<std::size_t>(q * (delays.size() - 1))]; };
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("pane flood, %.1f s, both panes, autoscroll on\n", elapsed);
+  std::printf("pane flood, %.1f s, both panes, autoscroll on, time %s\n", elapsed, showTime ? "shown" : "not shown");
   std::printf("  lines taken:  %llu (%.0f lines/s)\n", static_cast<unsigned long long>(taken), taken / elapsed);
   std::printf("  lines lost:   %llu\n", static_cast<unsigned long long>(produced - taken));
   std::printf("  lines held:   %d + %d (cap %zu each)\n", window.TerminalLB->Model().rowCount(),
