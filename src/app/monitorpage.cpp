@@ -77,8 +77,17 @@ TMonitorPage::TMonitorPage(std::function<mkp::TBusMonitor*()> current, QWidget* 
   grid->addWidget(RateLabel, 1, 5);
   grid->addWidget(PauseCB, 0, 4);
   grid->addWidget(ClearBtn, 0, 5);
+  auto* hint = new QLabel(
+      "Listens to the bus and never writes. Frames that follow each other with no silence between them are told "
+      "apart; bytes that start no frame are logged as \"Missing format\". With a second port (the two receive lines "
+      "of a monitor cable) both are read at once, in time order, and each line shows its port: <-1 or <-2.",
+      this);
+  hint->setObjectName("MonitorHint");
+  hint->setWordWrap(true);
+  hint->setForegroundRole(QPalette::PlaceholderText);
+  grid->addWidget(hint, 2, 0, 1, 7);
   grid->setColumnStretch(6, 1);
-  grid->setRowStretch(2, 1);
+  grid->setRowStretch(3, 1);
   setTabOrder(SecondPortCBox, PauseCB);
   setTabOrder(PauseCB, ClearBtn);
 

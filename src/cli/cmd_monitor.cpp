@@ -39,7 +39,7 @@ std::string PieceJson(int port, const mkp::TBusPiece& piece, const mkp::TMKPPack
   if (packet != nullptr) {
     const std::string text = mkp::PacketToText(*packet);
     object["text"] = mkp::Cp1251ToUtf8(mkp::TrimRight(text));
-    object["decode"] = mkp::Cp1251ToUtf8(parser.DescribeSlave(text));
+    object["decode"] = mkp::Cp1251ToUtf8(mkp::TrimRight(parser.DescribeSlave(text)));
   } else {
     object["text"] = mkp::TrimRight(mkp::BytesToHexText(piece.Bytes.data(), piece.Bytes.size(), static_cast<long>(piece.Bytes.size())));
     object["decode"] = "Missing format";
