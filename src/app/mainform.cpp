@@ -563,6 +563,7 @@ void TMainForm::SendPacket() {
     std::size_t count = bytes->size();
     written = Channel.WriteBytes(bytes->data(), count);
     stamp = mkp::TLineStamp::Now(mkp::TLineKind::Sent);
+    stamp.Time += std::chrono::duration_cast<mkp::TMonoClock::duration>(Channel.PendingWriteTime());
   });
   if (!written) return;  // the channel's state shows in the status bar
   const std::string terminalLine = "-> " + shown;

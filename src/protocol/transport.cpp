@@ -151,7 +151,9 @@ bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet, TMonoTime* writt
     sent = true;
   } catch (const EMKProtocolFailure&) {
   }
-  const TLineStamp stamp = TLineStamp::Now(sent ? TLineKind::Sent : TLineKind::Other);
+  TLineStamp stamp = TLineStamp::Now(sent ? TLineKind::Sent : TLineKind::Other);
+  // A paced write ends when its last byte has gone out.
+  if (sent) stamp.Time += std::chrono::duration_cast<TMonoClock::duration>(channel_->PendingWriteTime());
   const bool decode = DecodeEnabled.load();
   if (!sent) {
     std::lock_guard lk(logLock_);

@@ -451,6 +451,12 @@ bool TCOMPortChannel::WaitPacedWrite(std::chrono::milliseconds timeout) {
   return paceCv_.wait_for(pl, timeout, [&] { return pacedNext_ >= paced_.size(); });
 }
 
+std::chrono::nanoseconds TCOMPortChannel::PendingWriteTime() const {
+  std::lock_guard pl(paceLock_);
+  const std::size_t pending = paced_.size() - pacedNext_;
+  return std::chrono::milliseconds(std::max(1, writeInterval_.load())) * static_cast<long long>(pending);
+}
+
 bool TCOMPortChannel::PacedWriteActive() const {
   std::lock_guard pl(paceLock_);
   return pacedNext_ < paced_.size();

@@ -109,6 +109,8 @@ public:
   // Waits until no paced byte is pending (or the timeout passes); true when
   // the pacing queue is empty.
   bool WaitPacedWrite(std::chrono::milliseconds timeout);
+  // The paced bytes still to go, one WriteInterval each.
+  std::chrono::nanoseconds PendingWriteTime() const override;
   bool PacedWriteActive() const;
 
   TPortState State() const override { return state_.load(); }

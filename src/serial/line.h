@@ -3,6 +3,7 @@
 // protocol logic above it use a line in memory.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,6 +32,9 @@ public:
   // Writes count bytes (or queues them when the line paces its writes); on
   // return count holds the bytes written or queued, 0 on failure.
   virtual bool WriteBytes(const std::uint8_t* buffer, std::size_t& count) = 0;
+  // How much longer the bytes written so far take to go out (a line that
+  // paces its writes); zero when they are out.
+  virtual std::chrono::nanoseconds PendingWriteTime() const { return std::chrono::nanoseconds(0); }
   // One read of up to maximum bytes; true with count 0 when nothing arrived in
   // time, false when the line is not usable. firstByte, when given, receives
   // the moment the first byte of the read arrived (left alone when none did).
