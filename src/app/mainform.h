@@ -38,6 +38,7 @@ class QTimer;
 
 namespace mkpt {
 
+class TFindBar;
 class TPortSetupFrame;
 class TVORELAddrForm;
 
@@ -68,6 +69,11 @@ enum TOperationCode : std::uint8_t {
   opToggleHexFirst = 22,  // 22..35: one show-as-hex switch each
   opToggleHexLast = 35,
   opQuit = 36,
+  // Beside the numbered table, with codes of their own: the pane tools.
+  opFindInPane = 60,
+  opCopyLines = 61,
+  opToggleLineColours = 62,
+  opAbout = 63,
 };
 
 // A rejected input (the repeat interval field).
@@ -139,6 +145,7 @@ public:
   QSplitter* TerminalSplitter = nullptr;
   TPaneView* TerminalLB = nullptr;
   TPaneView* DecodeTerminalLB = nullptr;
+  TFindBar* FindBar = nullptr;  // under the panes, shown by "Find..."
   QFrame* PortSetupPanel = nullptr;
   TPortSetupFrame* PortSetupF = nullptr;
   std::array<QLabel*, 4> StatusPanels{};
@@ -161,6 +168,9 @@ protected:
 private:
   void CreateControls();
   void CreateMenus();
+  // Find, copy, line colours and About (mainmenus.cpp).
+  void RunPaneTool(int code);
+  void SetUpKeyboard();
   void OnChangePortSettings(mkp::TPortSettings::TControl sender);
   void OnPageChanged(int index);
   void OnAutoClicked();
