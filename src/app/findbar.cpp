@@ -115,6 +115,8 @@ TFindBar::TFindBar(std::array<TPaneView*, 2> panes, QWidget* parent)
 }
 
 void TFindBar::Open(TPaneView* pane) {
+  for (TPaneView* candidate : panes_)
+    if (!pane && candidate->window()->focusWidget() == candidate) pane = candidate;
   SetPane(pane ? pane : lastFocused_);
   if (isHidden()) {
     show();

@@ -163,17 +163,17 @@ void TMainForm::SetUpKeyboard() {
   ReceiveBtn->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   ReceiveBtn->setToolTip("Wait for one reply (Ctrl+R)");
 
-  // Tab goes through the page in force, then the panes, the find bar and
+  // Tab goes from the page tabs through the page in force, then the panes, the find bar and
   // the port settings; in the grids the arrow keys move between cells.
   SlaveTable->setTabKeyNavigation(false);
   RegistersTable->setTabKeyNavigation(false);
   const std::vector<QWidget*> order = {
-      ModePageControl, HdrTextLE, BodyTextLE, AllPacketTextLE, SendBtn, ReceiveBtn, AutoCB, AutoIntervalEdit,
+      HdrTextLE, BodyTextLE, AllPacketTextLE, SendBtn, ReceiveBtn, AutoCB, AutoIntervalEdit,
       SlaveBtns[0], SlaveBtns[1], SlaveBtns[2], SlaveBtns[3], SlaveTable,
       RegistersBtns[0], RegistersBtns[2], RegistersBtns[1], RegistersTable,
-      SymbolTerminal, TerminalLB, DecodeTerminalLB, FindBar->Field};
+      SymbolTerminal, TerminalLB, DecodeTerminalLB, FindBar->Field, FindBar->PreviousBtn, FindBar->NextBtn,
+      FindBar->RegexCB, FindBar->CaseCB, FindBar->FilterCB, FindBar->CloseBtn, PortSetupF->PortNumCBox};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
-  setTabOrder(FindBar->CloseBtn, PortSetupF->PortNumCBox);
 
   ModePageControl->setAccessibleName("Mode pages");
   HdrCSPanel->setAccessibleName("Header checksum");

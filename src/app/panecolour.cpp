@@ -64,9 +64,10 @@ void TPaneDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
   const QString text = opt.text;
-  opt.text.clear();
   const QWidget* widget = opt.widget;
   QStyle* style = widget ? widget->style() : QApplication::style();
+  const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+  opt.text.clear();
   style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);  // background, selection, focus
 
   const auto* model = qobject_cast<const TPaneModel*>(index.model());
@@ -81,7 +82,6 @@ void TPaneDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   QColor pen = opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
   if (Coloured && !selected) pen = colours_.For(KindOfLine(model->Lines()[line].Text));
 
-  const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
   const QFontMetrics metrics(opt.font);
   painter->save();
   painter->setFont(opt.font);
