@@ -53,10 +53,10 @@ TPaneColours PaneColoursFor(const QPalette& palette) {
   c.Sent = Readable(linkHue, 200, base);
   c.Received = Readable(130, 200, base);
   c.Message = Readable(0, 210, base);
-  // The find marks: the highlight colour, lighter or darker so that the base
-  // text stays readable on it.
-  const bool darkBase = Luminance(base) < 0.25;
-  c.Match = darkBase ? QColor::fromHsl(45, 200, 70) : QColor::fromHsl(50, 255, 170);
+  // The find marks: dark text on amber, which stands out on a light base, a
+  // dark one and the selection alike.
+  c.Match = Luminance(base) < 0.25 ? QColor::fromHsl(45, 255, 150) : QColor::fromHsl(50, 255, 165);
+  c.MatchText = Qt::black;
   return c;
 }
 
@@ -86,18 +86,27 @@ void TPaneDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   painter->save();
   painter->setFont(opt.font);
   painter->setClipRect(opt.rect);
+  const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
+  painter->setPen(pen);
+  painter->drawText(textRect, flags, text);
   if (const TLineMatcher* matcher = model->Matcher()) {
+    // Each found piece: its mark, and the line drawn once more over it in
+    // the mark's text colour.
     const QByteArray utf8 = text.toUtf8();
+    painter->setPen(colours_.MatchText);
     for (const auto& [at, length] : matcher->Spans(std::string_view(utf8.constData(), utf8.size()))) {
       const int from = QString::fromUtf8(utf8.constData(), static_cast<qsizetype>(at)).size();
       const int count = QString::fromUtf8(utf8.constData() + at, static_cast<qsizetype>(length)).size();
       const int x = textRect.left() + metrics.horizontalAdvance(text.left(from));
       const int width = metrics.horizontalAdvance(text.mid(from, count));
-      painter->fillRect(QRect(x, opt.rect.top(), width, opt.rect.height()), colours_.Match);
+      const QRect mark(x, opt.rect.top(), width, opt.rect.height());
+      painter->save();
+      painter->setClipRect(mark);
+      painter->fillRect(mark, colours_.Match);
+      painter->drawText(textRect, flags, text);
+      painter->restore();
     }
   }
-  painter->setPen(pen);
-  painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
   painter->restore();
 }
 

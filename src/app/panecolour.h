@@ -14,6 +14,7 @@ namespace mkpt {
 struct TPaneColours {
   QColor Sent, Received, Message;
   QColor Match;      // background of a found piece of text
+  QColor MatchText;  // its text
   QColor For(TLineKind kind) const;
 };
 
