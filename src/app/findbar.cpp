@@ -111,7 +111,12 @@ TFindBar::TFindBar(std::array<TPaneView*, 2> panes, QWidget* parent)
       if (pane == pane_ && isVisible()) ShowCount();
     });
   }
+  ShowPaneName();
   hide();
+}
+
+void TFindBar::ShowPaneName() {
+  PaneLabel->setText(pane_ == panes_[0] ? "&Find in terminal log:" : "&Find in decode log:");
 }
 
 void TFindBar::Open(TPaneView* pane) {
@@ -148,7 +153,7 @@ void TFindBar::SetPane(TPaneView* pane) {
   if (!pane || pane == pane_) return;
   if (isVisible()) Detach();
   pane_ = pane;
-  PaneLabel->setText(pane == panes_[0] ? "&Find in terminal log:" : "&Find in decode log:");
+  ShowPaneName();
   if (isVisible()) {
     pane_->Model().SetMatcher(matcher_);
     FilterChanged();

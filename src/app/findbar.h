@@ -57,6 +57,7 @@ protected:
 
 private:
   void SetPane(TPaneView* pane);
+  void ShowPaneName();
   // The query changed: a new matcher for the pane, and the first match from
   // the current line on.
   void QueryChanged();

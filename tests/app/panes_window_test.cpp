@@ -179,6 +179,7 @@ private slots:
     TFindBar& bar = *w->FindBar;
     QVERIFY(bar.isVisible());
     QCOMPARE(bar.Pane(), w->DecodeTerminalLB);
+    QCOMPARE(bar.PaneLabel->text(), QString("&Find in decode log:"));
     QVERIFY(bar.Field->hasFocus());
     QVERIFY(bar.y() >= w->TerminalSplitter->geometry().bottom());  // under the panes
     QTest::keyClicks(bar.Field, "reg 04");
@@ -221,6 +222,7 @@ private slots:
     // The other pane takes the search when it gets the focus.
     w->TerminalLB->setFocus();
     QCOMPARE(bar.Pane(), w->TerminalLB);
+    QCOMPARE(bar.PaneLabel->text(), QString("&Find in terminal log:"));
     QCOMPARE(w->DecodeTerminalLB->Model().rowCount(), 13);
     QCOMPARE(w->TerminalLB->Model().rowCount(), 2);
     // Escape closes the bar: every line again, nothing marked.
