@@ -8,9 +8,9 @@
 
 namespace mkpt {
 
-TColumnFit::TColumnFit(QTableView* grid) : QObject(grid), grid_(grid) {
+TColumnFit::TColumnFit(QTableView* grid) : QObject(grid), grid_(grid), viewport_(grid->viewport()) {
   setObjectName("ColumnFit");
-  grid->viewport()->installEventFilter(this);
+  viewport_->installEventFilter(this);
 }
 
 TColumnFit* TColumnFit::For(QTableView* grid) {
@@ -24,7 +24,9 @@ void TColumnFit::SetWidths(std::vector<int> widths) {
 }
 
 bool TColumnFit::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == grid_->viewport() && event->type() == QEvent::Resize) Apply();
+  // Only the viewport's own pointer here: the filter also sees the events of
+  // the grid's destruction, when the grid is no scroll area any more.
+  if (watched == viewport_ && event->type() == QEvent::Resize) Apply();
   return false;
 }
 

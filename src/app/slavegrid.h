@@ -28,6 +28,7 @@ private:
   explicit TColumnFit(QTableView* grid);
   void Apply();
   QTableView* grid_;
+  QObject* viewport_;
   std::vector<int> widths_;
 };
 

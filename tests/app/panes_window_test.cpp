@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTableView>
@@ -263,7 +264,8 @@ private slots:
   }
 
   void ColoursStayReadableOnADarkPalette() {
-    for (const QPalette& palette : {QStyleFactory::create("Fusion")->standardPalette(), DarkPalette()}) {
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+    for (const QPalette& palette : {fusion->standardPalette(), DarkPalette()}) {
       const TPaneColours c = PaneColoursFor(palette);
       const QColor base = palette.color(QPalette::Base);
       for (const QColor& colour : {c.Sent, c.Received, c.Message})
