@@ -176,12 +176,12 @@ void TFindBar::QueryChanged() {
   if (!matcher_ || !(matcher_->Query() == query)) matcher_ = std::make_shared<const TLineMatcher>(query);
   QPalette palette = fieldPalette_;
   if (!matcher_->Error().empty()) {
-    // Red, blended into the base colour so that a dark theme keeps its text readable.
+    // Red, blended into the base colour: the theme's text stays readable on
+    // it, dark on a light theme and light on a dark one.
     const QColor base = fieldPalette_.color(QPalette::Base);
     QColor red(220, 40, 40);
     palette.setColor(QPalette::Base, QColor((base.red() + 2 * red.red()) / 3, (base.green() + 2 * red.green()) / 3,
                                             (base.blue() + 2 * red.blue()) / 3));
-    palette.setColor(QPalette::Text, Qt::white);
     Field->setToolTip("Not a regular expression: " + QString::fromStdString(matcher_->Error()));
   } else {
     Field->setToolTip(RegexCB->isChecked() ? "A regular expression" : "The text to find");
