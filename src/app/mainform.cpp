@@ -30,6 +30,7 @@
 
 #include "app/addressform.h"
 #include "app/monitorpage.h"
+#include "app/findbar.h"
 #include "app/portframe.h"
 #include "app/slavegrid.h"
 #include "app/registersgrid.h"
@@ -43,24 +44,6 @@ namespace {
 
 constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS", "MONITOR"};
 constexpr int kMonitorPage = 4;
-
-// The show-as-hex items: main menu caption, pop-up caption.
-constexpr std::array<std::pair<const char*, const char*>, 14> kHexItems = {{
-    {"BYTE (1) - show as hex", "BYTE (1)- show as hex"},
-    {"WORD (5) - show as hex", "WORD (5) - show as hex"},
-    {"SHORTINT (7) - show as hex", "SHORTINT (7) - show as hex"},
-    {"INTEGER (9) - show as hex", "INTEGER (9) - show as hex"},
-    {"DWORD (11) - show as hex", "DWORD (11) - show as hex"},
-    {"L_SINGLE (13) - show as hex", "L_SINGLE (13) - show as hex"},
-    {"S_SINGLE (15) - show as hex", "S_SINGLE (15) - show as hex"},
-    {"SINGLE IEEE-754 (25) - show as hex", "SINGLE IEEE-754 (25) - show as hex"},
-    {"M_SINGLE (27) - show as hex", "M_SINGLE (27) - show as hex"},
-    {"LONG_DATETIME (31) - show as hex", "LONG_DATETIME (31) - show as hex"},
-    {"Vorel_ADDR (33) - show as hex", "Vorel_ADDR (33) - show as hex"},
-    {"BCD_LONG_DATETIME (35) - show as hex", "BCD_LONG_DATETIME (35) - show as hex"},
-    {"BCD_BYTE (37) - show as hex", "BCD_BYTE (37) - show as hex"},
-    {"QWORD (39) - show as hex", "QWORD (39) - show as hex"},
-}};
 
 QLineEdit* LabelledEdit(const QString& label, const char* name, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
@@ -113,6 +96,7 @@ TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
   Arguments = QCoreApplication::arguments().mid(1);
   CreateControls();
   CreateMenus();
+  SetUpKeyboard();
 
   // Start-up, in this order: caption; the port from "mkpt.ini" before anything
   // else exists; analyser; transport; switches; timers.
@@ -265,10 +249,12 @@ void TMainForm::CreateControls() {
   TerminalSplitter->setOpaqueResize(true);
   TerminalLB = new TPaneView(TerminalSplitter);
   TerminalLB->setObjectName("TerminalLB");
-  TerminalLB->setAccessibleName("Terminal");
+  TerminalLB->setAccessibleName("Terminal log");
   DecodeTerminalLB = new TPaneView(TerminalSplitter);
   DecodeTerminalLB->setObjectName("DecodeTerminalLB");
-  DecodeTerminalLB->setAccessibleName("Decode");
+  DecodeTerminalLB->setAccessibleName("Decode log");
+  FindBar = new TFindBar({TerminalLB, DecodeTerminalLB}, TerminalPanel);
+  connect(FindBar, &TFindBar::Toggled, this, &TMainForm::ArrangeControls);
   connect(TerminalSplitter, &QSplitter::splitterMoved, this, [this] {
     const QList<int> sizes = TerminalSplitter->sizes();
     if (sizes.size() == 2) TerminalSplitRatio = SplitRatioOf(sizes[0], sizes[1]);
@@ -321,92 +307,6 @@ void TMainForm::CreateControls() {
   connect(PaneTimer, &QTimer::timeout, this, &TMainForm::DrainPanes);
 }
 
-void TMainForm::CreateMenus() {
-  TerminalPopupMenu = new QMenu(this);
-  TerminalPopupMenu->setObjectName("TerminalPopupMenu");
-  QStyle* style = this->style();
-  auto item = [this](QMenu* menu, const QString& caption, int code, bool checkable, bool main,
-                     const QIcon& icon = {}) {
-    QAction* action = menu->addAction(icon, caption);
-    action->setCheckable(checkable);
-    action->setData(code);
-    connect(action, &QAction::triggered, this, [this, code] { RunOperation(code); });
-    (main ? mainItems_ : popupItems_).push_back(action);
-    return action;
-  };
-  QMenu* terminal = menuBar()->addMenu("Terminal");
-  item(terminal, "Save to file", opSaveTerminal, false, true, style->standardIcon(QStyle::SP_DialogSaveButton));
-  terminal->addSeparator();
-  item(terminal, "Terminal autosave", opToggleAutosave, true, true);
-  terminal->addSeparator();
-  item(terminal, "Clear window", opClearTerminal, false, true, style->standardIcon(QStyle::SP_DialogResetButton));
-  item(terminal, "Autoscroll", opToggleAutoscroll, true, true);
-  terminal->addSeparator();
-  item(terminal, "Quit", opQuit, false, true, style->standardIcon(QStyle::SP_DialogCloseButton));
-  item(terminal, "Show time", opToggleShowTime, true, true);
-
-  QMenu* analysis = menuBar()->addMenu("Analysis packet");
-  item(analysis, "Analize master packets", opToggleAnalyzeMaster, true, true);
-  item(analysis, "Analize slave packets", opToggleAnalyzeSlave, true, true);
-  analysis->addSeparator();
-  item(analysis, "Array data align", opToggleArrayAlign, true, true);
-  analysis->addSeparator();
-  for (std::size_t i = 0; i < kHexItems.size(); ++i)
-    item(analysis, kHexItems[i].first, opToggleHexFirst + static_cast<int>(i), true, true);
-  analysis->addSeparator();
-  item(analysis, "Load parse table...", opLoadParseTable, false, true);
-
-  QMenu* popup = TerminalPopupMenu;
-  item(popup, "Terminal autosave", opToggleAutosave, true, false);
-  popup->addSeparator();
-  item(popup, "Clear terminal window", opClearTerminal, false, false);
-  item(popup, "Autoscrolling", opToggleAutoscroll, true, false);
-  popup->addSeparator();
-  item(popup, "Analize master packets", opToggleAnalyzeMaster, true, false);
-  item(popup, "Analize slave packets", opToggleAnalyzeSlave, true, false);
-  popup->addSeparator();
-  item(popup, "Array data align", opToggleArrayAlign, true, false);
-  popup->addSeparator();
-  for (std::size_t i = 0; i < kHexItems.size(); ++i)
-    item(popup, kHexItems[i].second, opToggleHexFirst + static_cast<int>(i), true, false);
-  item(popup, "Show time", opToggleShowTime, true, false);
-  for (TPaneView* pane : {TerminalLB, DecodeTerminalLB})
-    connect(pane, &QWidget::customContextMenuRequested, this,
-            [this, pane](const QPoint& at) { TerminalPopupMenu->popup(pane->viewport()->mapToGlobal(at)); });
-}
-
-QAction* TMainForm::MainItem(const QString& caption) const {
-  for (QAction* a : mainItems_)
-    if (a->text() == caption) return a;
-  return nullptr;
-}
-
-QAction* TMainForm::PopupItem(const QString& caption) const {
-  for (QAction* a : popupItems_)
-    if (a->text() == caption) return a;
-  return nullptr;
-}
-
-void TMainForm::UpdateCheckMarks() {
-  auto stateOf = [this](int code) {
-    switch (code) {
-      case opToggleAutosave: return AutosaveEnabled;
-      case opToggleAutoscroll: return Transport.AutoScroll.load();
-      case opToggleAnalyzeMaster: return Parser.AnalyzeMaster;
-      case opToggleAnalyzeSlave: return Parser.AnalyzeSlave;
-      case opToggleArrayAlign: return Parser.ArrayAlign;
-      case opToggleShowTime: return TerminalLB->Model().ShowTime();
-      default:
-        if (code >= opToggleHexFirst && code <= opToggleHexLast)
-          return Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)];
-        return false;
-    }
-  };
-  for (const auto* items : {&mainItems_, &popupItems_})
-    for (QAction* a : *items)
-      if (a->isCheckable()) a->setChecked(stateOf(a->data().toInt()));
-}
-
 // ---- The dispatcher ---------------------------------------------------------------
 
 void TMainForm::ShowOperationError(const QString& message) {
@@ -441,19 +341,22 @@ void TMainForm::RunBody(int code) {
       std::erase_if(retired_, [](const auto& w) { return w->Finished(); });
       StatusPanels[0]->setText(QTime::currentTime().toString(TimeFormat()));
       StatusPanels[1]->setText(kModeNames[CurrentMode]);
-      QString port;
+      QString port, tip;
       switch (Channel.State()) {
         case mkp::psOk: port = "Port settings OK"; break;
         case mkp::psInvalid: {
           port = "Invalid port settings!";
           const std::string why = Channel.LastError();
-          if (!why.empty()) port += "  " + FromEngine(why);
+          if (!why.empty()) {  // the short reason in the panel, the whole one in its tool tip
+            tip = port + "  " + FromEngine(why);
+            port += "  " + FromEngine(Channel.LastErrorBrief());
+          }
           break;
         }
         case mkp::psFailed: port = "Last operation FAILED!"; break;
       }
       StatusPanels[2]->setText(port);
-      StatusPanels[2]->setToolTip(port);
+      StatusPanels[2]->setToolTip(tip.isEmpty() ? port : tip);
       MonitorPage->Refresh();
       break;
     }
@@ -489,6 +392,8 @@ void TMainForm::RunBody(int code) {
         bool& flag = Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)];
         flag = !flag;
         UpdateCheckMarks();
+      } else {
+        RunPaneTool(code);
       }
       // 1, 6 and codes outside the table do nothing; the Slave and Registers
       // operations come with their pages.
@@ -507,7 +412,12 @@ void TMainForm::ApplyPortSettings() {
   const mkp::TPortSettings& s = PortSetupF->Settings();
   const bool opened = Channel.OpenPort(s.GetPortName(), s.GetSpeed(), s.GetStopBits(), s.GetParity(),
                                        s.GetReadInterval(), s.GetWriteInterval());
-  if (!opened) dialogs_->Error("Invalid port settings!");
+  if (!opened) {
+    const QString text = "Invalid port settings!\n" + FromEngine(Channel.LastErrorBrief());
+    // At start-up the box comes once the window is there.
+    if (InfoTimer->isActive()) dialogs_->Error(text);
+    else QTimer::singleShot(0, this, [this, text] { dialogs_->Error(text); });
+  }
   if (CurrentMode == wmMonitor) RestartMonitor();  // the second port follows the settings
   if (InfoTimer) RunBody(opRefreshStatus);
 }
@@ -978,7 +888,7 @@ void TMainForm::ArrangeControls() {
   Apply(SlaveBtns[2], l.SlaveLoad);
   Apply(SlaveBtns[3], l.SlaveSave);
   Apply(SlaveTable, l.SlaveTable);
-  for (int c = 0; c < 2; ++c) SlaveTable->setColumnWidth(c, l.SlaveColumnWidth);
+  TColumnFit::For(SlaveTable)->SetWidths({l.SlaveColumnWidth, l.SlaveColumnWidth});
   Apply(RegistersBtns[0], l.SelectDevice);
   Apply(RegistersBtns[2], l.ChangeAddress);
   Apply(RegistersBtns[1], l.Transmit);
@@ -991,7 +901,8 @@ void TMainForm::ArrangeControls() {
   Apply(PortSetupPanel, l.PortPanel);
   Apply(PortSetupF, l.PortFrame);
   Apply(TerminalPanel, l.TerminalPanel);
-  TerminalSplitter->setGeometry(0, 0, l.TerminalPanel.Width, l.TerminalPanel.Height);
+  const int paneHeight = FindBar->Place(l.TerminalPanel.Width, l.TerminalPanel.Height);  // the find bar below
+  TerminalSplitter->setGeometry(0, 0, l.TerminalPanel.Width, paneHeight);
   TerminalSplitter->setSizes({l.TerminalPane.Width, l.DecodePane.Width});
   arranging_ = false;
 }

@@ -40,6 +40,7 @@ class QTimer;
 namespace mkpt {
 
 class TMonitorPage;
+class TFindBar;
 class TPortSetupFrame;
 class TVORELAddrForm;
 
@@ -74,6 +75,11 @@ enum TOperationCode : std::uint8_t {
   opQuit = 36,
   // Beside the dispatcher's table:
   opToggleShowTime = 40,
+  // Beside the numbered table, with codes of their own: the pane tools.
+  opFindInPane = 60,
+  opCopyLines = 61,
+  opToggleLineColours = 62,
+  opAbout = 63,
 };
 
 // A rejected input (the repeat interval field).
@@ -154,6 +160,7 @@ public:
   QSplitter* TerminalSplitter = nullptr;
   TPaneView* TerminalLB = nullptr;
   TPaneView* DecodeTerminalLB = nullptr;
+  TFindBar* FindBar = nullptr;  // under the panes, shown by "Find..."
   QFrame* PortSetupPanel = nullptr;
   TPortSetupFrame* PortSetupF = nullptr;
   std::array<QLabel*, 4> StatusPanels{};
@@ -176,6 +183,9 @@ protected:
 private:
   void CreateControls();
   void CreateMenus();
+  // Find, copy, line colours and About (mainmenus.cpp).
+  void RunPaneTool(int code);
+  void SetUpKeyboard();
   void OnChangePortSettings(mkp::TPortSettings::TControl sender);
   void OnPageChanged(int index);
   void OnAutoClicked();

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/linematch.h"
 #include "protocol/panes.h"
 
 namespace mkpt {
@@ -48,6 +50,9 @@ private:
 
 // A pane's lines with the cap of the engine's panes: holding more than
 // MaxPaneLines lines, a pane loses its oldest line before a new one is added.
+// Its rows are all its lines, or, while a filter is on, only the lines that
+// match the find text; the other lines stay in the pane and come back, in
+// order, when the filter goes off.
 class TPaneModel : public QAbstractListModel {
   Q_OBJECT
 public:
@@ -67,16 +72,38 @@ public:
   // Whether each line shows its time; every line keeps its time either way.
   void SetShowTime(bool on);
   bool ShowTime() const { return showTime_; }
-  // A line as the pane shows it (Windows-1251).
-  std::string ShownLine(std::size_t row) const;
-  QString ShownText(int row) const;
+  // Line `line` of Lines() as the pane shows it (Windows-1251): with its time
+  // while the time is shown.
+  std::string ShownLine(std::size_t line) const;
   // The lines as shown, as Windows-1251 text, each ending with CR LF.
   std::string Text() const;
 
+  // Line `line` of Lines() as the pane shows it; find, filter, copy and the
+  // colours all go by this text.
+  QString ShownText(std::size_t line) const;
+  // The line of a row, and the row of a line (-1 while filtered out).
+  std::size_t LineOfRow(int row) const;
+  int RowOfLine(std::size_t line) const;
+
+  // The find text (null or empty: none). The matching lines are kept up to
+  // date as lines come and go.
+  void SetMatcher(std::shared_ptr<const TLineMatcher> matcher);
+  const TLineMatcher* Matcher() const { return matcher_ && matcher_->Valid() ? matcher_.get() : nullptr; }
+  const TMatchIndex& Matches() const { return matches_; }
+  // Shows only the matching lines while a valid find text is set.
+  void SetFilter(bool on);
+  bool Filtering() const { return filter_ && Matcher(); }
+
 private:
+  int RowsWanted() const;
+  void Rebuild(bool wasFiltering);
   std::deque<TPaneLine> lines_;
   std::uint64_t taken_ = 0;
   bool showTime_ = false;
+  int rows_ = 0;
+  std::shared_ptr<const TLineMatcher> matcher_;
+  TMatchIndex matches_;
+  bool filter_ = false;
 };
 
 class TPaneView : public QListView {
@@ -89,9 +116,24 @@ public:
   void Append(std::vector<TPaneLine> lines, bool autoScroll, std::uint64_t dropped = 0);
   // The number of whole lines that fit.
   int VisibleLines() const;
+  // The selected lines as shown, one per line (what Ctrl+C copies).
+  QString SelectedText() const;
+  // Puts SelectedText() on the clipboard (nothing when no line is selected).
+  void CopySelection();
+  // The line of the current row, or -1.
+  long long CurrentLine() const;
+  // Makes the row of a line current and selected alone, and scrolls to it.
+  void GoToLine(std::size_t line);
+  // Sent, received and message lines in colours of the palette.
+  void SetColoured(bool on);
+  bool Coloured() const;
+
+protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
 private:
   TPaneModel model_;
+  class TPaneDelegate* delegate_ = nullptr;
 };
 
 }  // namespace mkpt

@@ -1,10 +1,16 @@
 #include "app/portframe.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QRegularExpressionValidator>
+#include <QStyleOptionFrame>
+
+#include <algorithm>
+#include <cstring>
 
 #include "app/qtext.h"
 
@@ -27,6 +33,44 @@ QLabel* LabelFor(const QString& text, QWidget* control, QWidget* parent) {
 
 }  // namespace
 
+QString ShownPortName(const QString& path, const QFontMetrics& metrics, int width) {
+  if (metrics.horizontalAdvance(path) <= width) return path;
+  QString name = path;
+  for (const char* folder : {"/dev/serial/by-id/", "/dev/serial/by-path/", "/dev/"})
+    if (name.startsWith(folder) && name.size() > static_cast<int>(std::strlen(folder))) {
+      name = name.mid(static_cast<int>(std::strlen(folder)));
+      break;
+    }
+  return metrics.elidedText(name, Qt::ElideMiddle, width);
+}
+
+QRect TPortLineEdit::TextArea() const {
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  QRect r = style()->subElementRect(QStyle::SE_LineEditContents, &panel, this);
+  r = r.marginsRemoved(textMargins());
+  return r.adjusted(2, 0, -2, 0);  // the field's own margin beside the text
+}
+
+QString TPortLineEdit::ShownText() const {
+  if (hasFocus()) return text();
+  return ShownPortName(text(), fontMetrics(), TextArea().width());
+}
+
+void TPortLineEdit::paintEvent(QPaintEvent* event) {
+  const QString shown = ShownText();
+  if (shown == text()) {
+    QLineEdit::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+  painter.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
+  painter.drawText(TextArea(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+}
+
 TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   setObjectName("PortSetupF");
   PortNumCBox = new QComboBox(this);
@@ -34,7 +78,11 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   // The list offers COM names and the serial devices present; a device path
   // may also be typed.
   PortNumCBox->setEditable(true);
+  PortNumCBox->setLineEdit(new TPortLineEdit(PortNumCBox));
   PortNumCBox->setInsertPolicy(QComboBox::NoInsert);
+  // The drop-down shows whole paths; the field's tool tip the chosen one.
+  PortNumCBox->view()->setTextElideMode(Qt::ElideNone);
+  connect(PortNumCBox, &QComboBox::currentTextChanged, PortNumCBox, &QWidget::setToolTip);
   PortNumCBox->setMinimumContentsLength(12);
   SpeedCBox = new QComboBox(this);
   SpeedCBox->setObjectName("SpeedCBox");
@@ -103,6 +151,11 @@ void TPortSetupFrame::PortTyped() {
 void TPortSetupFrame::Refresh() {
   refreshing_ = true;
   Fill(PortNumCBox, settings_.PortItems(), settings_.PortIndex());
+  int widest = 0;
+  for (int i = 0; i < PortNumCBox->count(); ++i)
+    widest = std::max(widest, PortNumCBox->view()->fontMetrics().horizontalAdvance(PortNumCBox->itemText(i)));
+  PortNumCBox->view()->setMinimumWidth(widest + 40);
+  PortNumCBox->setToolTip(PortNumCBox->currentText());
   Fill(SpeedCBox, settings_.SpeedItems(), settings_.SpeedIndex());
   Fill(StopBitCBox, settings_.StopBitItems(), settings_.StopBitIndex());
   Fill(ParityCBox, settings_.ParityItems(), settings_.ParityIndex());

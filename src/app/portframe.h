@@ -2,14 +2,35 @@
 // engine's settings model, which tells the owner of every change.
 #pragma once
 
+#include <QLineEdit>
 #include <QWidget>
 
 #include "serial/portsettings.h"
 
 class QComboBox;
-class QLineEdit;
 
 namespace mkpt {
+
+// What the port field shows of a device path that does not fit the width:
+// the path without its well-known folder, elided in the middle, so that the
+// adapter's name and its port number both stay in sight.
+QString ShownPortName(const QString& path, const QFontMetrics& metrics, int width);
+
+// The port list's text field: while it has no focus, a long path is shown as
+// ShownPortName; when it has the focus, the whole path is there to edit.
+class TPortLineEdit : public QLineEdit {
+  Q_OBJECT
+public:
+  using QLineEdit::QLineEdit;
+  // What the field shows now.
+  QString ShownText() const;
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+
+private:
+  QRect TextArea() const;
+};
 
 class TPortSetupFrame : public QWidget {
   Q_OBJECT

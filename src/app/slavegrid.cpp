@@ -1,8 +1,48 @@
 #include "app/slavegrid.h"
 
+#include <QEvent>
+#include <QTableView>
+#include <numeric>
+
 #include "app/qtext.h"
 
 namespace mkpt {
+
+TColumnFit::TColumnFit(QTableView* grid) : QObject(grid), grid_(grid), viewport_(grid->viewport()) {
+  setObjectName("ColumnFit");
+  viewport_->installEventFilter(this);
+}
+
+TColumnFit* TColumnFit::For(QTableView* grid) {
+  if (auto* fit = grid->findChild<TColumnFit*>("ColumnFit", Qt::FindDirectChildrenOnly)) return fit;
+  return new TColumnFit(grid);
+}
+
+void TColumnFit::SetWidths(std::vector<int> widths) {
+  widths_ = std::move(widths);
+  Apply();
+}
+
+bool TColumnFit::eventFilter(QObject* watched, QEvent* event) {
+  // Only the viewport's own pointer here: the filter also sees the events of
+  // the grid's destruction, when the grid is no scroll area any more.
+  if (watched == viewport_ && event->type() == QEvent::Resize) Apply();
+  return false;
+}
+
+void TColumnFit::Apply() {
+  const int total = std::accumulate(widths_.begin(), widths_.end(), 0);
+  const int room = grid_->viewport()->width();
+  int used = 0;
+  for (std::size_t c = 0; c < widths_.size(); ++c) {
+    int width = widths_[c];
+    if (total > room && room > 0 && total > 0) {
+      width = c + 1 == widths_.size() ? room - used : widths_[c] * room / total;
+      used += width;
+    }
+    grid_->setColumnWidth(static_cast<int>(c), std::max(width, 0));
+  }
+}
 
 TSlaveGridModel::TSlaveGridModel(mkp::TSlaveTable& table, QObject* parent)
     : QAbstractTableModel(parent), table_(table), rows_(table.RowCount()) {

@@ -3,10 +3,34 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <vector>
 
 #include "modes/slavetable.h"
 
+class QTableView;
+
 namespace mkpt {
+
+// Column widths for a grid that fit its visible width: the widths given,
+// narrowed in proportion when the vertical scroll bar takes its room, so that
+// no horizontal scroll bar appears.
+class TColumnFit : public QObject {
+  Q_OBJECT
+public:
+  // The grid's fitter (made on first use).
+  static TColumnFit* For(QTableView* grid);
+  void SetWidths(std::vector<int> widths);
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  explicit TColumnFit(QTableView* grid);
+  void Apply();
+  QTableView* grid_;
+  QObject* viewport_;
+  std::vector<int> widths_;
+};
 
 class TSlaveGridModel : public QAbstractTableModel {
   Q_OBJECT

@@ -156,14 +156,20 @@ TCOMPortChannel::TCOMPortChannel() = default;
 
 TCOMPortChannel::~TCOMPortChannel() { ClosePort(); }
 
-void TCOMPortChannel::SetLastError(std::string text) {
+void TCOMPortChannel::SetLastError(std::string text, std::string brief) {
   std::lock_guard lk(infoLock_);
   lastError_ = std::move(text);
+  lastBrief_ = std::move(brief);
 }
 
 std::string TCOMPortChannel::LastError() const {
   std::lock_guard lk(infoLock_);
   return lastError_;
+}
+
+std::string TCOMPortChannel::LastErrorBrief() const {
+  std::lock_guard lk(infoLock_);
+  return lastBrief_.empty() ? lastError_ : lastBrief_;
 }
 std::string TCOMPortChannel::PortName() const {
   std::lock_guard lk(infoLock_);
@@ -194,6 +200,10 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
     readInterval_ = std::max(0, readInterval);
     writeInterval_ = std::max(0, writeInterval);
     OpenOrThrow(portName, speed, stopBits, parity);
+  } catch (const ECantOpenPort& e) {
+    SetLastError(e.what(), e.Brief());
+    state_ = psInvalid;
+    return false;
   } catch (const std::exception& e) {
     SetLastError(e.what());
     state_ = psInvalid;
@@ -213,9 +223,12 @@ TFdGuard OpenDevice(const std::string& path) {
   const int err = errno;
   if (err == EACCES || err == EPERM)
     throw ECantOpenPort("Permission denied for " + path +
-                        ": the account needs to be a member of the dialout group "
-                        "(usermod -aG dialout USER, then log in again)");
-  if (err == EBUSY) throw ECantOpenPort(path + " is in use by another program");
+                            ": the account needs to be a member of the dialout group "
+                            "(usermod -aG dialout USER, then log in again)",
+                        "Permission denied: add the account to the dialout group");
+  if (err == EBUSY) throw ECantOpenPort(path + " is in use by another program", "Port in use by another program");
+  if (err == ENOENT || err == ENODEV || err == ENXIO)
+    throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err), "No such device");
   throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err));
 }
 
@@ -225,7 +238,8 @@ TFdGuard OpenDevice(const std::string& path) {
 void LockDevice(int fd, const std::string& path) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
-    if (err == EWOULDBLOCK) throw ECantOpenPort(path + " is in use by another program");
+    if (err == EWOULDBLOCK)
+      throw ECantOpenPort(path + " is in use by another program", "Port in use by another program");
     throw ECantOpenPort("Cannot lock " + path + ": " + ErrnoText(err));
   }
   ioctl(fd, TIOCEXCL);
@@ -238,12 +252,13 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
   std::unique_lock hl(handleLock_);
   const std::string path = PortDevicePath(portName);
   if (path.empty())
-    throw ECantOpenPort("Unknown port name \"" + portName + "\": use COM1..COM256 or a device path");
+    throw ECantOpenPort("Unknown port name \"" + portName + "\": use COM1..COM256 or a device path",
+                        "Unknown port name");
 
   TFdGuard guard = OpenDevice(path);
   LockDevice(guard.fd, path);
   termios original{};
-  if (tcgetattr(guard.fd, &original) != 0) throw ECantOpenPort(path + " is not a serial port");
+  if (tcgetattr(guard.fd, &original) != 0) throw ECantOpenPort(path + " is not a serial port", "Not a serial port");
 
   std::string error;
   const auto parameters = MakeLineParameters(speedText, stopBitsText, parityText, error);
@@ -276,6 +291,7 @@ void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string
     parity_ = UpperCase(Trim(parityText));
     devicePath_ = path;
     lastError_.clear();
+    lastBrief_.clear();
   }
   lost_ = false;
   state_ = psOk;

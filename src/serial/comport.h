@@ -53,6 +53,12 @@ namespace mkp {
 class ECantOpenPort : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
+  // With the short form of the reason that a narrow status line can show.
+  ECantOpenPort(const std::string& what, std::string brief) : std::runtime_error(what), brief_(std::move(brief)) {}
+  const std::string& Brief() const { return brief_; }
+
+private:
+  std::string brief_;
 };
 
 // A read or write was refused or failed (used inside the channel only).
@@ -128,6 +134,9 @@ public:
   // Why the last open, read or write failed; empty after a successful open.
   // An open refused for lack of permission names the dialout group.
   std::string LastError() const;
+  // The reason a port did not open, short enough for a status line ("No such
+  // device", "Port in use by another program", ...); LastError() otherwise.
+  std::string LastErrorBrief() const;
   // True once the device reported a hang-up or an I/O error (an adapter pulled
   // out, the far side of a pseudo-terminal closed); cleared by OpenPort.
   bool PortLost() const { return lost_.load(); }
@@ -150,7 +159,7 @@ private:
   void StopPacing();
   void PacingLoop();
   bool WriteAllLocked(const std::uint8_t* buffer, std::size_t count);
-  void SetLastError(std::string text);
+  void SetLastError(std::string text, std::string brief = {});
 
   // Held shared by reads and writes, exclusively by open and close, so the
   // descriptor never changes under a read or write.
@@ -168,7 +177,7 @@ private:
   std::atomic<std::chrono::microseconds> frameGap_{std::chrono::milliseconds(20)};
 
   mutable std::mutex infoLock_;
-  std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_;
+  std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_, lastBrief_;
 
   // Paced writing.
   mutable std::mutex paceLock_;

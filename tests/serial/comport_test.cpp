@@ -90,11 +90,20 @@ TEST(ComPortTest, MissingDeviceAndUnknownNameFailToOpen) {
   EXPECT_FALSE(ch.OpenPort("/dev/mkpt-no-such-port", "9600", "1", "none", 1, 0));
   EXPECT_EQ(ch.State(), mkp::psInvalid);
   EXPECT_NE(ch.LastError().find("/dev/mkpt-no-such-port"), std::string::npos);
+  EXPECT_EQ(ch.LastErrorBrief(), "No such device");  // short enough for a status line
   EXPECT_FALSE(ch.OpenPort("COM250", "9600", "1", "none", 1, 0));
   EXPECT_FALSE(ch.OpenPort("PORT", "9600", "1", "none", 1, 0));
   EXPECT_EQ(ch.State(), mkp::psInvalid);
+  EXPECT_EQ(ch.LastErrorBrief(), "Unknown port name");
   // A file that is not a tty.
   EXPECT_FALSE(ch.OpenPort("/dev/null", "9600", "1", "none", 1, 0));
+  EXPECT_EQ(ch.LastErrorBrief(), "Not a serial port");
+  // Without a short form, the brief reason is the whole one.
+  TPtyPair pty;
+  EXPECT_FALSE(ch.OpenPort(pty.Path(), "9600", "1.5", "none", 1, 0));
+  EXPECT_EQ(ch.LastErrorBrief(), ch.LastError());
+  EXPECT_TRUE(ch.OpenPort(pty.Path(), "9600", "1", "none", 1, 0));
+  EXPECT_EQ(ch.LastErrorBrief(), "");
 }
 
 TEST(ComPortTest, PtyOpensWithEveryParityAndStopBitsButNotOneAndAHalf) {
@@ -124,6 +133,7 @@ TEST(ComPortTest, SecondOpenOfTheSamePortIsRefusedUntilTheFirstCloses) {
   ASSERT_TRUE(OpenPty(first, pty));
   EXPECT_FALSE(OpenPty(second, pty));
   EXPECT_NE(second.LastError().find("in use"), std::string::npos) << second.LastError();
+  EXPECT_EQ(second.LastErrorBrief(), "Port in use by another program");
   first.ClosePort();
   EXPECT_EQ(first.State(), mkp::psInvalid);
   EXPECT_TRUE(OpenPty(second, pty)) << second.LastError();
