@@ -105,7 +105,7 @@ bool TDeviceSimulator::Answer(const TMKPPacket& received, TMKPPacket& answer) {
 bool TDeviceSimulator::AnswerRead(const TMKPPacket& received, TMKPPacket& answer) {
   for (const TRequest& r : requests_) {
     if (r.Command != received.Command || r.DataType != received.DataType ||
-        static_cast<std::size_t>(received.DataLen) != r.Data.size() ||
+        received.DataLen != static_cast<int>(r.Data.size()) ||
         !std::equal(r.Data.begin(), r.Data.end(), received.Data.get()))
       continue;
     answer.DstAddr = received.SrcAddr;
@@ -129,7 +129,7 @@ bool TDeviceSimulator::AnswerRead(const TMKPPacket& received, TMKPPacket& answer
 bool TDeviceSimulator::AnswerWrite(const TMKPPacket& received, TMKPPacket& answer) {
   for (const TWriteTemplate& write : writes_) {
     if (write.Command != received.Command || write.DataType != received.DataType ||
-        static_cast<std::size_t>(received.DataLen) < write.Prefix.size() ||
+        received.DataLen < static_cast<int>(write.Prefix.size()) ||
         !std::equal(write.Prefix.begin(), write.Prefix.end(), received.Data.get()))
       continue;
     // The written values, read back as the decode pane shows them.

@@ -10,7 +10,6 @@
 
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 namespace mkp {
 
@@ -31,8 +30,9 @@ public:
 
 class TLoadResult {
 public:
-  // true: loaded; false: failed.
-  TLoadResult(bool loaded) : status_(loaded ? TLoadStatus::Loaded : TLoadStatus::Failed) {}  // NOLINT
+  // true: loaded; false: failed. Not explicit, so loaders that answer with a
+  // flag answer with a result.
+  TLoadResult(bool loaded) : status_(loaded ? TLoadStatus::Loaded : TLoadStatus::Failed) {}
   static TLoadResult Nothing(const std::string& fileName, const char* what) {
     TLoadResult result(false);
     result.status_ = TLoadStatus::NothingUsable;
@@ -42,7 +42,7 @@ public:
 
   TLoadStatus Status() const { return status_; }
   // True only when loaded, so `if (!Load...)` reads as before.
-  operator bool() const { return status_ == TLoadStatus::Loaded; }  // NOLINT
+  operator bool() const { return status_ == TLoadStatus::Loaded; }
   bool NothingUsable() const { return status_ == TLoadStatus::NothingUsable; }
   // "FILE: no ... found" when nothing was usable, else empty.
   const std::string& Message() const { return message_; }
