@@ -6,6 +6,21 @@ include(GNUInstallDirs)
 install(TARGETS mkptool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mkpt/examples)
 
+# The licence, as share/doc/mkpt/copyright in Debian's machine-readable
+# copyright format: the holder and the permission text come from LICENSE,
+# the text indented by one blank and its empty lines written as " .".
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE MKP_LICENSE)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" MKP_COPYRIGHT "${MKP_LICENSE}")
+set(MKP_COPYRIGHT "${CMAKE_MATCH_1}")
+string(FIND "${MKP_LICENSE}" "Permission is hereby granted" MKP_LICENSE_START)
+string(SUBSTRING "${MKP_LICENSE}" ${MKP_LICENSE_START} -1 MKP_LICENSE_BODY)
+string(STRIP "${MKP_LICENSE_BODY}" MKP_LICENSE_BODY)
+string(REPLACE "\n\n" "\n.\n" MKP_LICENSE_BODY "${MKP_LICENSE_BODY}")
+string(REPLACE "\n" "\n " MKP_LICENSE_BODY " ${MKP_LICENSE_BODY}")
+configure_file(data/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # The manual pages, compressed as the distribution ships them. mkptool's page
 # is made from the help texts of the mkptool just built, so it lists every
 # command that mkptool has.

@@ -557,7 +557,7 @@ std::string TMKPParser::DescribeSlave(const std::string& text) {
 
 // ---- Parse tables -----------------------------------------------------------
 
-bool TMKPParser::LoadTable(const std::string& path) {
+TLoadResult TMKPParser::LoadTable(const std::string& path) {
   try {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) throw EMKPParseError();
@@ -565,10 +565,21 @@ bool TMKPParser::LoadTable(const std::string& path) {
     return false;
   }
 
-  for (auto& list : ParseTables) list.Clear();
+  // The statements fill a table of their own, which replaces the parse table
+  // unless the file yields no entry at all.
+  std::array<TParamList, CommandCount> table;
+  auto replace = [&] {
+    for (std::size_t c = 0; c < table.size(); ++c) ParseTables[c].Swap(table[c]);
+  };
+  // A failure keeps what was read before it, as a fresh table.
+  auto fail = [&] {
+    replace();
+    return TLoadResult(false);
+  };
+  bool usable = false;
 
   const std::optional<std::string> text = ReadTextFile(path);
-  if (!text) return false;
+  if (!text) return fail();
   std::vector<std::string_view> lines;
   ForEachLine(*text, [&](std::string_view line) { lines.push_back(line); });
 
@@ -589,6 +600,7 @@ bool TMKPParser::LoadTable(const std::string& path) {
     long subIndex = 1;
     long rank = 1;
     std::string mask = "ASIS";
+    bool known = false;  // the statement names one of the keys
 
     std::string_view rest = statement;
     while (!rest.empty()) {
@@ -603,21 +615,22 @@ bool TMKPParser::LoadTable(const std::string& path) {
       std::string value = item.substr(eq + 1);
 
       auto number = [&]() -> std::optional<long> { return DecimalToInt(value); };
+      known = known || key == "COMMAND" || key == "REG" || key == "SUBIDX" || key == "RANK" || key == "MASK";
       if (key == "COMMAND") {
         auto v = number();
-        if (!v) return false;
+        if (!v) return fail();
         command = std::clamp<long>(*v, 0, 127);
       } else if (key == "REG") {
         auto v = number();
-        if (!v) return false;
+        if (!v) return fail();
         reg = std::clamp<long>(*v, 0, MaxRegister);
       } else if (key == "SUBIDX") {
         auto v = number();
-        if (!v) return false;
+        if (!v) return fail();
         subIndex = *v;
       } else if (key == "RANK") {
         auto v = number();
-        if (!v) return false;
+        if (!v) return fail();
         rank = *v;
       } else if (key == "MASK") {
         mask = value;
@@ -625,7 +638,8 @@ bool TMKPParser::LoadTable(const std::string& path) {
     }
 
     if (command >= CommandCount) continue;  // command 127 has no list
-    TParamList& list = ParseTables[static_cast<std::size_t>(command)];
+    usable = usable || known;
+    TParamList& list = table[static_cast<std::size_t>(command)];
     while (list.Count() <= reg) list.Add(1, "ASIS", 1.0L);
     if (TParamItem* entry = list.Find(static_cast<std::int32_t>(reg))) {
       entry->Code = static_cast<std::int32_t>(subIndex);
@@ -634,6 +648,8 @@ bool TMKPParser::LoadTable(const std::string& path) {
     }
   }
 
+  if (!usable) return TLoadResult::Nothing(path, NoParseEntries);
+  replace();
   TableFileName = std::filesystem::path(path).filename().string();
   return true;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/loadresult.h"
 #include "text/paramlist.h"
 
 namespace mkp {
@@ -78,10 +79,12 @@ public:
   bool& HexFlagForType(int typeCode);
   bool HexFlagForType(int typeCode) const;
 
-  // Replaces the parse table by the contents of the file. False when the file
+  // Replaces the parse table by the contents of the file. Fails when the file
   // is missing (the table is then untouched) or a line fails (lines before it
-  // stay loaded). TableFileName changes only on success.
-  bool LoadTable(const std::string& path);
+  // stay loaded). A file without a single statement that names a key and
+  // writes an entry yields nothing usable: the table stays as it was.
+  // TableFileName changes only on success.
+  TLoadResult LoadTable(const std::string& path);
 
   // Decodes the data text (hex byte pairs, blanks allowed) with the given type
   // code: appends the value texts to line and adds them to Results. A text

@@ -105,7 +105,9 @@ TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
   mkp::TPortSettings& settings = PortSetupF->Settings();
   settings.ResetToDefaults();
   settings.OnSettingsChange = [this](mkp::TPortSettings::TControl sender) { OnChangePortSettings(sender); };
-  settings.LoadSettings(SettingsFile);
+  if (const mkp::TLoadResult loaded = settings.LoadSettings(SettingsFile); loaded.NothingUsable())  // told when shown
+    QTimer::singleShot(0, this, [this, text = FromEngine(loaded.Message())] {
+      ShowOperationError(text + "\nThe port uses the default settings."); });
 
   Parser.AnalyzeMaster = true;
   Parser.AnalyzeSlave = true;
@@ -665,7 +667,8 @@ void TMainForm::SelectDevice() {
   }
   TEventLoopWaiter waiter;
   mkp::SelectDevice(ToEngine(file), DeviceModel, CurrentMode == wmRegisters ? &RegisterRows : nullptr, Automat(),
-                    waiter);
+                    waiter)
+      .ThrowIfNothingUsable();
   if (CurrentMode != wmRegisters) return;
   ArrangeControls();
   StatusPanels[3]->setText(FromEngine(mkp::DeviceStatusText(ToEngine(file))));
@@ -782,17 +785,17 @@ void TMainForm::LoadSlaveTable() {
   if (file.isEmpty()) return;
   // The responder holds at a safe point while the rows change.
   mkp::TWorkerPause hold(CurrentMode == wmSlave ? worker_.get() : nullptr);
-  mkp::LoadSlaveTable(SlaveRows, ToEngine(file));
+  mkp::LoadSlaveTable(SlaveRows, ToEngine(file)).ThrowIfNothingUsable();
 }
 
 void TMainForm::LoadParseTable() {
   const QString file = dialogs_->OpenFile("Open", "Table files (*.rtb);;All files (*)", "rtb");
   if (file.isEmpty()) return;
   if (CurrentMode == wmMaster) {
-    Parser.LoadTable(ToEngine(file));
+    Parser.LoadTable(ToEngine(file)).ThrowIfNothingUsable();
   } else if (CurrentMode == wmSlave) {
     mkp::TWorkerPause hold(worker_.get());  // the responder describes packets with the table
-    Parser.LoadTable(ToEngine(file));
+    Parser.LoadTable(ToEngine(file)).ThrowIfNothingUsable();
   }
   StatusPanels[3]->setText(FromEngine(Parser.TableFileName));
 }

@@ -77,12 +77,16 @@ int RunDevice(const std::vector<std::string>& arguments) {
     return 2;
   }
   mkp::TDeviceModel model;
-  if (!mkp::LoadDeviceDescription(files[0], model)) {
+  const mkp::TLoadResult loaded = mkp::LoadDeviceDescription(files[0], model);
+  if (ReportNothingUsable("device", loaded)) return 2;
+  if (!loaded) {
     std::cerr << "mkptool device: cannot load the device description '" << files[0] << "'\n";
     return 2;
   }
   mkp::TSlaveTable table;
-  if (!tableFile.empty() && !mkp::LoadSlaveTable(table, tableFile)) {
+  const mkp::TLoadResult tableLoaded = tableFile.empty() ? mkp::TLoadResult(true) : mkp::LoadSlaveTable(table, tableFile);
+  if (ReportNothingUsable("device", tableLoaded)) return 2;
+  if (!tableLoaded) {
     std::cerr << "mkptool device: cannot load the slave table '" << tableFile << "'\n";
     return 2;
   }

@@ -63,7 +63,9 @@ int RunPoll(const std::vector<std::string>& arguments) {
   const std::string deviceFile = args[0];
 
   mkp::TDeviceModel model;
-  if (!mkp::LoadDeviceDescription(deviceFile, model)) {
+  const mkp::TLoadResult loaded = mkp::LoadDeviceDescription(deviceFile, model);
+  if (ReportNothingUsable("poll", loaded)) return 2;
+  if (!loaded) {
     std::cerr << "mkptool poll: cannot load the device description '" << deviceFile << "'\n";
     return 2;
   }

@@ -58,7 +58,9 @@ int RunSlave(const std::vector<std::string>& arguments) {
 
   mkp::TSlaveTable table;
   TFileStamp stamp = StampOf(tableFile);
-  if (!mkp::LoadSlaveTable(table, tableFile)) {
+  const mkp::TLoadResult loaded = mkp::LoadSlaveTable(table, tableFile);
+  if (ReportNothingUsable("slave", loaded)) return 2;
+  if (!loaded) {
     std::cerr << "mkptool slave: cannot load the slave table '" << tableFile << "'\n";
     return 2;
   }
@@ -82,14 +84,16 @@ int RunSlave(const std::vector<std::string>& arguments) {
       TFileStamp now = StampOf(tableFile);
       if (now == stamp || !now.Exists) return;  // a file briefly gone keeps the old table
       stamp = now;
-      bool loaded;
+      mkp::TLoadResult reloaded = false;
       {
         // Held between two packets for the load, as the window does.
         mkp::TWorkerPause pause(&responder);
-        loaded = mkp::LoadSlaveTable(table, tableFile);
+        reloaded = mkp::LoadSlaveTable(table, tableFile);
       }
-      if (loaded)
+      if (reloaded)
         std::cerr << "mkptool slave: reloaded '" << tableFile << "' (" << table.RowCount() << " rows)\n";
+      else if (reloaded.NothingUsable())  // a file being rewritten, say: the table in force stays
+        std::cerr << "mkptool slave: " << reloaded.Message() << "; the table stays as it was\n";
       else
         std::cerr << "mkptool slave: could not reload '" << tableFile << "'\n";
     };
@@ -118,8 +122,9 @@ const TCommandRegistrar registrar({
                 "answer cannot be written (\"-> Transmit error!\"), the port and the cause\n"
                 "go to standard error and the port is opened again with the same settings.\n"
                 "Exit status 1 when the port is lost or cannot be opened again, 2 for bad\n"
-                "options, a table that cannot be loaded, or a port that could not be\n"
-                "opened (\"Invalid port settings!\").\n"
+                "options, a table that cannot be loaded or holds no row whose received\n"
+                "packet is packet text (\"no slave table rows found\"), or a port that\n"
+                "could not be opened (\"Invalid port settings!\").\n"
                 "\n"
                 "Port options:\n") +
         PortOptionsHelp +

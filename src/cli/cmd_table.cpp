@@ -19,7 +19,8 @@ int RunTable(const std::vector<std::string>& arguments) {
     return 2;
   }
   mkp::TMKPParser parser;
-  bool loaded = parser.LoadTable(args[0]);
+  const mkp::TLoadResult loaded = parser.LoadTable(args[0]);
+  if (ReportNothingUsable("table", loaded)) return 2;
   // Command ascending, then register ascending: the lists are indexed by
   // command and hold registers 0.. in order.
   for (int command = 0; command < mkp::TMKPParser::CommandCount; ++command) {
@@ -51,7 +52,9 @@ const TCommandRegistrar registrar({
     "\n"
     "Exit status 1 when the load fails (a missing file, or a COMMAND, REG,\n"
     "SUBIDX or RANK value that is not an integer); the entries loaded before the\n"
-    "failing line are still printed.\n",
+    "failing line are still printed. Exit status 2 when the file holds no\n"
+    "statement that names a key and writes an entry (\"no parse table entries\n"
+    "found\"): random bytes, a file of another kind, an empty file.\n",
     RunTable,
 });
 

@@ -35,7 +35,9 @@ int RunWrite(const std::vector<std::string>& arguments) {
   }
   const std::string deviceFile = args[0];
   mkp::TDeviceModel model;
-  if (!mkp::LoadDeviceDescription(deviceFile, model)) {
+  const mkp::TLoadResult loaded = mkp::LoadDeviceDescription(deviceFile, model);
+  if (ReportNothingUsable("write", loaded)) return 2;
+  if (!loaded) {
     std::cerr << "mkptool write: cannot load the device description '" << deviceFile << "'\n";
     return 2;
   }

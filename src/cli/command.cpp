@@ -50,6 +50,12 @@ int RunBatch(const std::vector<std::string>& inputs,
   return failed ? 1 : 0;
 }
 
+bool ReportNothingUsable(const std::string& command, const mkp::TLoadResult& result) {
+  if (!result.NothingUsable()) return false;
+  std::cerr << "mkptool " << command << ": " << result.Message() << std::endl;
+  return true;
+}
+
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const auto& a : args)
     if (a == "--help" || a == "-h") return true;

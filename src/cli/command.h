@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "text/loadresult.h"
+
 namespace mkptool {
 
 struct TCommand {
@@ -35,6 +37,11 @@ struct TCaseError {
 };
 int RunBatch(const std::vector<std::string>& inputs,
              const std::function<std::string(const std::string& input)>& one);
+
+// A file that yielded nothing usable: prints "mkptool COMMAND: FILE: no ...
+// found" on standard error and gives true (the command then exits with
+// status 2). False for any other result.
+bool ReportNothingUsable(const std::string& command, const mkp::TLoadResult& result);
 
 // True when args holds "--help" or "-h".
 bool WantsHelp(const std::vector<std::string>& args);

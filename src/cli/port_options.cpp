@@ -19,7 +19,8 @@ const char* const PortOptionsHelp =
     "  --read-interval MS   receive byte-to-byte time-out, ms (1); 0 sets none\n"
     "  --write-interval MS  send one byte per MS ms; 0 sends at once (0)\n"
     "  --settings FILE      take all six settings from a mkpt.ini file; options\n"
-    "                       after it override it\n"
+    "                       after it override it; a file that names none of its\n"
+    "                       keys is refused (\"no port settings found\")\n"
     "  --timestamps         each pane line after the tab starts with its local time\n"
     "                       and the ms since the previous line of that pane:\n"
     "                       \"14:03:07.215 +16.042 \"; an answer's decode line ends\n"
@@ -90,7 +91,12 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
   }
   option("--settings", [&options](const std::string& value, std::string& error) {
     mkp::TPortSettings settings;
-    if (!settings.LoadSettings(value)) {
+    const mkp::TLoadResult loaded = settings.LoadSettings(value);
+    if (loaded.NothingUsable()) {
+      error = loaded.Message();
+      return false;
+    }
+    if (!loaded) {
       error = "cannot use the settings file '" + value +
               "': it is missing or unreadable, or holds an interval that is not a number";
       return false;

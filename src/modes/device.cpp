@@ -5,6 +5,7 @@
 #include <limits>
 #include <sys/stat.h>
 
+#include "protocol/packet.h"
 #include "text/hextext.h"
 #include "text/lines.h"
 
@@ -18,14 +19,16 @@ bool FileExists(const std::string& fileName) {
 }
 
 // Sets item n - 1 of a register-numbered list, padding it with empty items.
-void SetNumberedItem(TParamList& list, const std::string& numberText, const std::string& text) {
+// False when the number is no register number.
+bool SetNumberedItem(TParamList& list, const std::string& numberText, const std::string& text) {
   const auto number = ParseInteger(Trim(numberText));
-  if (!number || *number < 1 || *number > 65535) return;
+  if (!number || *number < 1 || *number > 65535) return false;
   while (list.Count() < *number) list.Add(0, "", 0.0L);
   TParamItem* item = list.Find(*number - 1);
-  if (item == nullptr) return;
+  if (item == nullptr) return false;
   item->Text = text;
   item->Code = *number;
+  return true;
 }
 
 // A delay from a file: -1 (or a non-number) leaves the automaton's default;
@@ -108,44 +111,63 @@ std::string TDeviceModel::ItemText(const TParamList& list, int index) {
   return item != nullptr ? item->Text : std::string();
 }
 
-void ApplyDescriptionLine(const std::string& line, TDeviceModel& model) {
+bool ApplyDescriptionLine(const std::string& line, TDeviceModel& model) {
   const bool hasAngles = HasTextBetween(line, "<", ">");
   const bool hasNumber = HasTextBetween(line, "#", "#");
-  if (hasAngles && hasNumber) {
-    SetNumberedItem(model.WriteTemplates, TextBetween(line, "#", "#"), TextBetween(line, "<", ">"));
-  } else if (hasAngles) {
-    model.Requests.AddText(TextBetween(line, "<", ">"));
+  if (hasAngles && hasNumber)
+    return SetNumberedItem(model.WriteTemplates, TextBetween(line, "#", "#"), TextBetween(line, "<", ">"));
+  if (hasAngles) {
+    const std::string request = TextBetween(line, "<", ">");
+    model.Requests.AddText(request);
     model.RequestRows.AddText(HasTextBetween(line, "[", "]") ? TextBetween(line, "[", "]")
                                                              : std::string());
     model.RequestSaves.AddText(HasTextBetween(line, "(", ")") ? TextBetween(line, "(", ")")
                                                               : std::string());
-  } else if (hasNumber && HasTextBetween(line, "{", "}")) {
-    SetNumberedItem(model.RegisterNames, TextBetween(line, "#", "#"), TextBetween(line, "{", "}"));
-  } else if (line.rfind("@@", 0) == 0) {
-    ApplySetting(line, model);
+    return LooksLikePacketText(request);
   }
+  if (hasNumber && HasTextBetween(line, "{", "}"))
+    return SetNumberedItem(model.RegisterNames, TextBetween(line, "#", "#"), TextBetween(line, "{", "}"));
+  if (line.rfind("@@", 0) == 0) ApplySetting(line, model);
+  return false;
 }
 
-bool LoadDeviceDescription(const std::string& fileName, TDeviceModel& model) {
+TLoadResult LoadDeviceDescription(const std::string& fileName, TDeviceModel& model) {
   if (!FileExists(fileName)) return false;
-  model.RegisterNames.Clear();
-  model.WriteTemplates.Clear();
-  model.Requests.Clear();
-  model.RequestRows.Clear();
-  model.RequestSaves.Clear();
+  // The file is read into a model of its own, which starts from the settings
+  // in force and replaces the model unless the file yields nothing.
+  TDeviceModel read;
+  read.OneStepDelay = model.OneStepDelay;
+  read.OneCycleDelay = model.OneCycleDelay;
+  read.RegSendTimeout1 = model.RegSendTimeout1;
+  read.RegSendTimeout2 = model.RegSendTimeout2;
+  read.RegSendTimeout3 = model.RegSendTimeout3;
+  bool usable = false;
+  bool ok = false;
   try {
-    const std::optional<std::string> text = ReadTextFile(fileName);
-    if (!text) return false;
-    ForEachLine(*text, [&](std::string_view raw) {
-      std::string line(raw);
-      CutLineComment(line);
-      line = Trim(line);
-      if (!line.empty()) ApplyDescriptionLine(line, model);
-    });
-    return true;
+    if (const std::optional<std::string> text = ReadTextFile(fileName)) {
+      ForEachLine(*text, [&](std::string_view raw) {
+        std::string line(raw);
+        CutLineComment(line);
+        line = Trim(line);
+        if (!line.empty() && ApplyDescriptionLine(line, read)) usable = true;
+      });
+      ok = true;
+    }
   } catch (const std::exception&) {
-    return false;
+    ok = false;
   }
+  if (ok && !usable) return TLoadResult::Nothing(fileName, NoDeviceLines);
+  model.RegisterNames.Swap(read.RegisterNames);
+  model.WriteTemplates.Swap(read.WriteTemplates);
+  model.Requests.Swap(read.Requests);
+  model.RequestRows.Swap(read.RequestRows);
+  model.RequestSaves.Swap(read.RequestSaves);
+  model.OneStepDelay = read.OneStepDelay;
+  model.OneCycleDelay = read.OneCycleDelay;
+  model.RegSendTimeout1 = read.RegSendTimeout1;
+  model.RegSendTimeout2 = read.RegSendTimeout2;
+  model.RegSendTimeout3 = read.RegSendTimeout3;
+  return ok;
 }
 
 }  // namespace mkp

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/loadresult.h"
 #include "text/paramlist.h"
 
 namespace mkp {
@@ -51,13 +52,17 @@ struct TDeviceModel {
 };
 
 // Replaces the five lists of the model by the file's contents and updates the
-// settings the file names. False when the file does not exist (the model is
-// then unchanged) or cannot be read (what was read so far is kept).
-bool LoadDeviceDescription(const std::string& fileName, TDeviceModel& model);
+// settings the file names. Fails when the file does not exist (the model is
+// then unchanged) or cannot be read (what was read so far is kept). A file
+// without a single request in packet text (LooksLikePacketText), register
+// name or write template
+// yields nothing usable: the model, its settings included, stays as it was.
+TLoadResult LoadDeviceDescription(const std::string& fileName, TDeviceModel& model);
 
 // Applies one prepared line (comment cut, trimmed, not empty) of a device
-// description to the model.
-void ApplyDescriptionLine(const std::string& line, TDeviceModel& model);
+// description to the model. True when the line gave a request whose text is
+// packet text, or a register name or write template with a register number.
+bool ApplyDescriptionLine(const std::string& line, TDeviceModel& model);
 
 // Fills a packet record prepared with InitPacket from a write template (packet
 // text whose data part may hold placeholders "%row%" or "%row:TT%", TT a type

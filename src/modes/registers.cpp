@@ -415,11 +415,12 @@ TTransmitResult TransmitRegisters(const TTransmitContext& context, int* packetsS
   return TTransmitResult::Done;
 }
 
-bool SelectDevice(const std::string& fileName, TDeviceModel& model, TRegistersTable* table,
-                  TRegistersAutomat* automat, TWaiter& waiter) {
+TLoadResult SelectDevice(const std::string& fileName, TDeviceModel& model, TRegistersTable* table,
+                         TRegistersAutomat* automat, TWaiter& waiter) {
   if (automat == nullptr) return LoadDeviceDescription(fileName, model);
   THold hold(automat, waiter, milliseconds(5000));
-  const bool loaded = LoadDeviceDescription(fileName, model);
+  const TLoadResult loaded = LoadDeviceDescription(fileName, model);
+  if (loaded.NothingUsable()) return loaded;  // the device in force stays
   if (table != nullptr) table->LoadNames(model.RegisterNames);
   automat->ReleaseModel();
   automat->PrepareModel();

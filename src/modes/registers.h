@@ -196,9 +196,9 @@ TTransmitResult TransmitRegisters(const TTransmitContext& context, int* packetsS
 // the model is loaded. Otherwise the automaton is held, the model loaded, the
 // table rebuilt from its names (values cleared), and the automaton given a
 // fresh model with the new lists and delays (TargetAddress back to none).
-// Returns the loader's result.
-bool SelectDevice(const std::string& fileName, TDeviceModel& model, TRegistersTable* table,
-                  TRegistersAutomat* automat, TWaiter& waiter);
+// Returns the loader's result; a file that yields nothing changes nothing.
+TLoadResult SelectDevice(const std::string& fileName, TDeviceModel& model, TRegistersTable* table,
+                         TRegistersAutomat* automat, TWaiter& waiter);
 
 // What the last status panel shows for a device file: a blank and the file's
 // name without folder and extension.

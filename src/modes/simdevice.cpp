@@ -51,12 +51,15 @@ void TDeviceSimulator::SetModel(const TDeviceModel& model) {
   writes_.clear();
   int lastRow = model.RegisterNames.Count();
   bool addressSet = false;
+  TPacketHolder packet;  // each request and template is read into it in turn
   for (int i = 0; i < model.Requests.Count(); ++i) {
     TRequest request;
-    InitPacket(request.Packet);
-    if (!TextToPacket(TDeviceModel::ItemText(model.Requests, i), request.Packet)) continue;
-    if (!addressSet) address_ = request.Packet.DstAddr;
+    if (!TextToPacket(TDeviceModel::ItemText(model.Requests, i), *packet)) continue;
+    if (!addressSet) address_ = packet->DstAddr;
     addressSet = true;
+    request.Command = packet->Command;
+    request.DataType = packet->DataType;
+    request.Data.assign(packet->Data.get(), packet->Data.get() + packet->DataLen);
     request.Rows = RowNumbers(TDeviceModel::ItemText(model.RequestRows, i));
     for (const int row : request.Rows) lastRow = std::max(lastRow, row);
     requests_.push_back(std::move(request));
@@ -65,11 +68,13 @@ void TDeviceSimulator::SetModel(const TDeviceModel& model) {
     const std::string text = TDeviceModel::ItemText(model.WriteTemplates, i);
     if (text.empty()) continue;
     TWriteTemplate write;
-    InitPacket(write.Header);
-    if (!FillWritePacket(text, write.Header, values_)) continue;
+    if (!FillWritePacket(text, *packet, values_)) continue;
     const std::string data = Squeezed(text).substr(20);
     std::size_t open = data.find('%');
-    write.Prefix = static_cast<int>(std::min(data.substr(0, open).size() / 2, std::size_t{MaxDataLen}));
+    const std::size_t prefix = std::min(data.substr(0, open).size() / 2, std::size_t{MaxDataLen});
+    write.Command = packet->Command;
+    write.DataType = packet->DataType;
+    write.Prefix.assign(packet->Data.get(), packet->Data.get() + prefix);
     // The rows of the placeholders, as the filling reads them.
     for (std::size_t close; open != std::string::npos && (close = data.find('%', open + 1)) != std::string::npos;
          open = data.find('%', close + 1)) {
@@ -98,18 +103,18 @@ bool TDeviceSimulator::Answer(const TMKPPacket& received, TMKPPacket& answer) {
 }
 
 bool TDeviceSimulator::AnswerRead(const TMKPPacket& received, TMKPPacket& answer) {
-  for (const TRequest& request : requests_) {
-    const TMKPPacket& r = request.Packet;
-    if (r.Command != received.Command || r.DataType != received.DataType || r.DataLen != received.DataLen ||
-        !std::equal(r.Data.get(), r.Data.get() + r.DataLen, received.Data.get()))
+  for (const TRequest& r : requests_) {
+    if (r.Command != received.Command || r.DataType != received.DataType ||
+        received.DataLen != static_cast<int>(r.Data.size()) ||
+        !std::equal(r.Data.begin(), r.Data.end(), received.Data.get()))
       continue;
     answer.DstAddr = received.SrcAddr;
     answer.SrcAddr = address_;
     answer.Command = CmdAnswer;
     answer.DataType = r.DataType;
     int length = 0;
-    if (r.DataLen > 0) answer.Data[length++] = r.Data[0];
-    for (const int row : request.Rows) {
+    if (!r.Data.empty()) answer.Data[length++] = r.Data[0];
+    for (const int row : r.Rows) {
       for (const std::uint8_t byte : EncodeRegisterValue(r.DataType, values_.CurrentValue(row))) {
         if (length < MaxDataLen) answer.Data[length++] = byte;
       }
@@ -123,9 +128,9 @@ bool TDeviceSimulator::AnswerRead(const TMKPPacket& received, TMKPPacket& answer
 
 bool TDeviceSimulator::AnswerWrite(const TMKPPacket& received, TMKPPacket& answer) {
   for (const TWriteTemplate& write : writes_) {
-    const TMKPPacket& h = write.Header;
-    if (h.Command != received.Command || h.DataType != received.DataType || received.DataLen < write.Prefix ||
-        !std::equal(h.Data.get(), h.Data.get() + write.Prefix, received.Data.get()))
+    if (write.Command != received.Command || write.DataType != received.DataType ||
+        received.DataLen < static_cast<int>(write.Prefix.size()) ||
+        !std::equal(write.Prefix.begin(), write.Prefix.end(), received.Data.get()))
       continue;
     // The written values, read back as the decode pane shows them.
     parser_.DescribePacket(PacketToText(received));

@@ -70,13 +70,18 @@ private:
     double Step = 0;
     int Count = 0;  // steps taken; the direction turns every DriftSteps
   };
+  // Only the bytes a packet is matched on are kept, not a whole data block
+  // each: a description may hold many thousands of requests and templates.
   struct TRequest {
-    TMKPPacket Packet;                   // the request as written
+    std::uint8_t Command = 0;            // the request as written
+    std::uint8_t DataType = 0;
+    std::vector<std::uint8_t> Data;
     std::vector<int> Rows;               // rows that receive the answer's values
   };
   struct TWriteTemplate {
-    TMKPPacket Header;                   // command, data type and the bytes before the first placeholder
-    int Prefix = 0;                      // number of those bytes
+    std::uint8_t Command = 0;
+    std::uint8_t DataType = 0;
+    std::vector<std::uint8_t> Prefix;    // the bytes before the first placeholder
     std::vector<int> Rows;               // the rows of its placeholders, in order
   };
   bool AnswerRead(const TMKPPacket& received, TMKPPacket& answer);

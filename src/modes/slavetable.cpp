@@ -1,11 +1,13 @@
 #include "modes/slavetable.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 #include <utility>
 
+#include "protocol/packet.h"
 #include "text/hextext.h"
 
 namespace mkp {
@@ -153,7 +155,7 @@ std::string SlaveTableText(const std::vector<TSlaveRow>& rows) {
   return text;
 }
 
-bool LoadSlaveTable(TSlaveTable& table, const std::string& fileName) {
+TLoadResult LoadSlaveTable(TSlaveTable& table, const std::string& fileName) {
   std::error_code ec;
   if (fileName.empty() || !std::filesystem::exists(fileName, ec)) return false;
   // A folder or a file we may not read is refused before the table is touched.
@@ -167,7 +169,11 @@ bool LoadSlaveTable(TSlaveTable& table, const std::string& fileName) {
     std::size_t lastEnd = text.find_last_of("\r\n");
     text.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
   }
-  table.SetRows(ParseSlaveTableText(text));
+  std::vector<TSlaveRow> rows = ParseSlaveTableText(text);
+  const bool usable = std::any_of(rows.begin(), rows.end(),
+                                  [](const TSlaveRow& row) { return LooksLikePacketText(row.Received); });
+  if (ok && !usable) return TLoadResult::Nothing(fileName, NoSlaveRows);
+  table.SetRows(std::move(rows));
   return ok;
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "text/loadresult.h"
+
 namespace mkp {
 
 struct TSlaveRow {
@@ -80,10 +82,12 @@ private:
 // Replaces the table by the rows of a ".smt" file: one line per row,
 // "<received>" and "[answer]" (the text between the first "<" and the first
 // ">" after it, and between the first "[" and the first "]" after it, the whole
-// line where a mark is missing). Empty lines are skipped. False when the file
+// line where a mark is missing). Empty lines are skipped. Fails when the file
 // does not exist (the table is then unchanged) or cannot be read (the rows read
-// so far are kept).
-bool LoadSlaveTable(TSlaveTable& table, const std::string& fileName);
+// so far are kept). A file in which no row's received packet is packet text
+// (hexadecimal digits and separators, a header's worth at least) yields
+// nothing usable: the table stays as it was.
+TLoadResult LoadSlaveTable(TSlaveTable& table, const std::string& fileName);
 
 // Writes every data row, the empty last row included, as "<received> [answer]"
 // lines ending in CR LF. False on any error of creating or writing the file.

@@ -155,6 +155,19 @@ bool IsPacketSeparator(char c) {
 
 }  // namespace
 
+bool LooksLikePacketText(std::string_view text) {
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  std::size_t digits = 0;
+  for (const char c : text) {
+    if (IsPacketSeparator(c)) continue;
+    if (HexDigitValue(c) < 0) return false;
+    ++digits;
+  }
+  return digits >= 20;
+}
+
 bool TextToPacket(std::string_view text, TMKPPacket& packet) {
   // Blanks and control characters at either end are trimmed off, separators
   // anywhere are dropped; what is left is read as digit pairs. The text is

@@ -87,5 +87,10 @@ bool SamePacket(const TMKPPacket& a, const TMKPPacket& b);
 // Reads packet text (hex pairs with the separators blank . , - ( ) ignored)
 // into a prepared record; false when it is not well-formed.
 bool TextToPacket(std::string_view text, TMKPPacket& packet);
+// True when the text is made of hexadecimal digits and the separators only,
+// blanks and control characters at either end aside, with at least the 20
+// digits of a header: what a file's packet cell looks like, well-formed or
+// not yet (its data may still be short or long).
+bool LooksLikePacketText(std::string_view text);
 
 }  // namespace mkp

@@ -1,8 +1,10 @@
 #include "serial/portsettings.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <fstream>
+#include <string_view>
 
 #include "serial/comport.h"
 #include "serial/line_names.h"
@@ -12,6 +14,12 @@
 namespace mkp {
 
 namespace {
+
+// The keys of the file, upper-cased: the six settings and the five that are
+// read over.
+constexpr std::array<std::string_view, 11> KnownKeys = {
+    "PORTNUMBER",  "TRANSFERRATE",  "STOPBITS", "PARITY", "DTRCONTROL", "RTSCONTROL", "READTOTALTIMEOUTCONSTANT",
+    "READTOTALTIMEOUTMULTIPLIER", "READINTERVALTIMEOUT", "WRITETIMEOUTMULTIPLIER", "WRITEINTERVALTIMEOUT"};
 
 bool IsPath(const std::string& text) { return text.find('/') != std::string::npos; }
 
@@ -140,10 +148,11 @@ void TPortSettings::SetWriteIntervalText(const std::string& text) {
   SetText(writeText_, DigitsOnly(text), TControl::WriteInterval);
 }
 
-bool TPortSettings::LoadSettings(const std::string& fileName) {
+TLoadResult TPortSettings::LoadSettings(const std::string& fileName) {
   TChangeHandler kept = std::move(OnSettingsChange);
   OnSettingsChange = nullptr;  // the changes made while loading reopen nothing
   bool ok = false;
+  bool known = false;  // a line names one of the keys
   try {
     if (const std::optional<std::string> content = ReadTextFile(fileName)) {
       ok = true;
@@ -153,6 +162,7 @@ bool TPortSettings::LoadSettings(const std::string& fileName) {
         if (eq == std::string_view::npos) return;
         const std::string key = UpperCase(line.substr(0, eq));  // blanks kept: "Parity =" is no key
         const std::string value = Trim(line.substr(eq + 1));
+        if (std::find(KnownKeys.begin(), KnownKeys.end(), key) != KnownKeys.end()) known = true;
         if (key == "PORTNUMBER") {
           SelectPort(IsPath(value) ? value : UpperCase(value));
         } else if (key == "TRANSFERRATE") {
@@ -183,6 +193,7 @@ bool TPortSettings::LoadSettings(const std::string& fileName) {
   if (!ok) ResetToDefaults();
   OnSettingsChange = std::move(kept);
   Notify(TControl::Frame);
+  if (ok && !known) return TLoadResult::Nothing(fileName, NoPortSettings);
   return ok;
 }
 

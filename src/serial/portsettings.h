@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "text/loadresult.h"
+
 namespace mkp {
 
 class TPortSettings {
@@ -54,8 +56,10 @@ public:
   // made while loading notify nobody; afterwards the handler is called
   // exactly once (sender Frame). A missing or unreadable file or an interval
   // that is not a decimal integer resets every setting to its default and
-  // gives false.
-  bool LoadSettings(const std::string& fileName);
+  // fails. A file in which no line names a key of the settings file yields
+  // nothing usable: every setting stays as it was (the handler is still
+  // called once).
+  TLoadResult LoadSettings(const std::string& fileName);
   // Writes the six keys in order, CR LF line ends, replacing the file.
   bool SaveSettings(const std::string& fileName) const;
 

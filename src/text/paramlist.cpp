@@ -1,5 +1,7 @@
 #include "text/paramlist.h"
 
+#include <algorithm>
+
 namespace mkp {
 
 TParamItem* TParamList::Add(std::int32_t code, std::string_view text, long double value) {
@@ -14,25 +16,38 @@ TParamItem* TParamList::Add(std::int32_t code, std::string_view text, long doubl
   item.Text.assign(text);
   item.Value = value;
   item.Index = index;
+  order_.push_back(std::prev(items_.end()));
   if (wasEmpty) cursor_ = items_.begin();
   return &item;
 }
 
-TParamItem* TParamList::Find(std::int32_t index) {
-  for (auto it = items_.begin(); it != items_.end(); ++it) {
-    if (it->Index == index) {
-      cursor_ = it;
-      return &*it;
-    }
+std::size_t TParamList::Position(std::int32_t index) const {
+  // A list never deleted from holds the keys first, first + 1, ...
+  if (!order_.empty()) {
+    const std::int64_t offset = static_cast<std::int64_t>(index) - order_.front()->Index;
+    if (offset >= 0 && offset < static_cast<std::int64_t>(order_.size()) &&
+        order_[static_cast<std::size_t>(offset)]->Index == index)
+      return static_cast<std::size_t>(offset);
   }
-  cursor_.reset();
-  return nullptr;
+  const auto found = std::lower_bound(order_.begin(), order_.end(), index,
+                                      [](const TIterator& item, std::int32_t key) { return item->Index < key; });
+  if (found == order_.end() || (*found)->Index != index) return order_.size();
+  return static_cast<std::size_t>(found - order_.begin());
+}
+
+TParamItem* TParamList::Find(std::int32_t index) {
+  const std::size_t position = Position(index);
+  if (position == order_.size()) {
+    cursor_.reset();
+    return nullptr;
+  }
+  cursor_ = order_[position];
+  return &*order_[position];
 }
 
 const TParamItem* TParamList::Peek(std::int32_t index) const {
-  for (const TParamItem& item : items_)
-    if (item.Index == index) return &item;
-  return nullptr;
+  const std::size_t position = Position(index);
+  return position == order_.size() ? nullptr : &*order_[position];
 }
 
 void TParamList::First() {
@@ -65,12 +80,21 @@ void TParamList::DeleteCurrent() {
     cursor_ = std::prev(victim);
   else
     cursor_.reset();
+  order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(Position(victim->Index)));
   items_.erase(victim);
 }
 
 void TParamList::Clear() {
   spare_.splice(spare_.end(), items_);
+  order_.clear();
   cursor_.reset();
+}
+
+void TParamList::Swap(TParamList& other) noexcept {
+  items_.swap(other.items_);
+  spare_.swap(other.spare_);
+  cursor_.swap(other.cursor_);
+  order_.swap(other.order_);
 }
 
 void TParamList::CopyTo(std::unique_ptr<TParamList>& destination) const {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mkp {
 
@@ -57,11 +58,22 @@ public:
   const TParamItem* Peek(std::int32_t index) const;
   // All items in order.
   const std::list<TParamItem>& Items() const { return items_; }
+  // Exchanges the contents (items, cursor) of two lists; items stay where
+  // they are in memory.
+  void Swap(TParamList& other) noexcept;
 
 private:
+  using TIterator = std::list<TParamItem>::iterator;
+  // The position of the item with the key in order_, or order_.size().
+  std::size_t Position(std::int32_t index) const;
+
   std::list<TParamItem> items_;
   std::list<TParamItem> spare_;  // cleared items, reused by Add
-  std::optional<std::list<TParamItem>::iterator> cursor_;
+  std::optional<TIterator> cursor_;
+  // The items in list order. Keys rise strictly along the list, so a lookup
+  // by key is a binary search here rather than a walk of the list, and
+  // filling a list of n items by key costs n log n, not n squared.
+  std::vector<TIterator> order_;
 };
 
 }  // namespace mkp

@@ -73,9 +73,35 @@ TEST_F(LoadTableTest, ClampingAndEmptyFile) {
   EXPECT_EQ(Count(126), 256);
   ExpectEntry(126, 255, 1, 1.0L, "ASIS");
 
-  ASSERT_TRUE(parser.LoadTable(Write("empty.rtb", "")));
-  EXPECT_EQ(parser.TableFileName, "empty.rtb");
-  for (int c = 0; c < TMKPParser::CommandCount; ++c) EXPECT_EQ(Count(c), 0);
+  // An empty file has no entry: the table and its name stay.
+  EXPECT_TRUE(parser.LoadTable(Write("empty.rtb", "")).NothingUsable());
+  EXPECT_EQ(parser.TableFileName, "clamp.rtb");
+  EXPECT_EQ(Count(126), 256);
+}
+
+TEST_F(LoadTableTest, AFileWithoutAnEntryKeepsTableAndName) {
+  ASSERT_TRUE(parser.LoadTable(Write("good.rtb", "COMMAND=7;REG=2;MASK=word\n")));
+  std::string noise;
+  for (int i = 0; i < 5000; ++i) noise += static_cast<char>((i * 2654435761u) >> 24);
+  for (const std::string& content :
+       {noise, std::string("// comment\n{ braces }\n(* stars *)\n"), std::string("COMMAND=127;REG=3\n"),
+        std::string("PortNumber=COM1\r\nParity=NONE\r\n"), std::string("<html>\n<p>words</p>\n")}) {
+    const std::string path = Write("bad.rtb", content);
+    const TLoadResult result = parser.LoadTable(path);
+    EXPECT_EQ(result.Status(), TLoadStatus::NothingUsable) << content;
+    EXPECT_EQ(result.Message(), path + ": no parse table entries found");
+    EXPECT_EQ(parser.TableFileName, "good.rtb");
+    EXPECT_EQ(Count(7), 3);
+    ExpectEntry(7, 2, 1, 1.0L, "WORD");
+    EXPECT_EQ(Count(0), 0);
+  }
+  // One statement with a key loads the file, its other lines read as ever:
+  // a line without a known key writes the default entry of command 0.
+  ASSERT_TRUE(parser.LoadTable(Write("mixed.rtb", "garbage here\nreg=1;command=3\n")));
+  EXPECT_EQ(parser.TableFileName, "mixed.rtb");
+  EXPECT_EQ(Count(7), 0);
+  EXPECT_EQ(Count(0), 1);
+  EXPECT_EQ(Count(3), 2);
 }
 
 TEST_F(LoadTableTest, FailuresKeepEarlierLinesAndName) {

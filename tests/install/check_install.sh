@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a user gets: the
-# programs, the desktop entry and its icon, the manual pages and the samples.
+# programs, the desktop entry and its icon, the manual pages, the samples and
+# the licence.
 #   check_install.sh CMAKE BUILD_DIR SOURCE_DIR window|nowindow
 set -euo pipefail
 cmake="$1" build="$2" source="$3" window="$4"
@@ -29,6 +30,24 @@ for f in "$source"/examples/*; do
   fi
 done
 [ "$count" -gt 0 ] || fail "no sample files installed"
+
+# The licence in Debian's machine-readable copyright format: the header, one
+# paragraph for every file, and the text of LICENSE as its licence.
+copyright="$prefix/share/doc/mkpt/copyright"
+need share/doc/mkpt/copyright
+if [ -f "$copyright" ]; then
+  [ "$(head -n 1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+    fail "copyright does not start with the Format line of the machine-readable format"
+  for field in "Upstream-Name: mkpt" "Files: *" "Copyright: 2026 The mkpt developers" "License: Expat"; do
+    grep -qxF "$field" "$copyright" || fail "copyright has no line '$field'"
+  done
+  # Continuation lines start with a blank; an empty line of the text is " .".
+  sed -n '/^License:/,$p' "$copyright" | tail -n +2 | grep -qv '^ ' && fail "copyright: a licence line is not indented"
+  body="$(sed -n '/^License:/,$p' "$copyright" | tail -n +2 | sed -e 's/^ //' -e 's/^\.$//')"
+  [ "$body" = "$(sed -n '/^Permission is hereby granted/,$p' "$source/LICENSE")" ] ||
+    fail "the licence text of copyright differs from LICENSE"
+fi
+grep -qxF "Copyright (c) 2026 The mkpt developers" "$source/LICENSE" || fail "LICENSE names no copyright holder"
 
 # mkptool's page describes every command that mkptool lists.
 page="$(gzip -dc "$prefix/share/man/man1/mkptool.1.gz")"

@@ -134,6 +134,7 @@ TEST(LoadDeviceDescriptionTest, SettingsAndTheirPersistence) {
   TTempDir dir;
   TDeviceModel model;
   ASSERT_TRUE(LoadDeviceDescription(dir.File("a.rst",
+                                             "{r} #1#\n"
                                              "@@ONECYCLEDELAY=1000\n"
                                              "@@regsendtimeout1 = 5\n"
                                              "@@RegSendTimeout2=abc\n"
@@ -157,6 +158,7 @@ TEST(LoadDeviceDescriptionTest, SettingsAndTheirPersistence) {
 
   // Negative values would be endless waits: they count as 0, but -1 is DelayUnset.
   ASSERT_TRUE(LoadDeviceDescription(dir.File("c.rst",
+                                              "{r} #1#\n"
                                               "@@ONESTEPDELAY=-5\n"
                                               "@@ONECYCLEDELAY=-1\n"
                                               "@@REGSENDTIMEOUT2=-300\n"
@@ -165,8 +167,41 @@ TEST(LoadDeviceDescriptionTest, SettingsAndTheirPersistence) {
   EXPECT_EQ(model.OneStepDelay, DelayUnset);  // the last line has no value
   EXPECT_EQ(model.OneCycleDelay, DelayUnset);
   EXPECT_EQ(model.RegSendTimeout2, 0);
-  ASSERT_TRUE(LoadDeviceDescription(dir.File("d.rst", "@@ONESTEPDELAY=-5\n"), model));
+  ASSERT_TRUE(LoadDeviceDescription(dir.File("d.rst", "{r} #1#\n@@ONESTEPDELAY=-5\n"), model));
   EXPECT_EQ(model.OneStepDelay, 0);
+}
+
+TEST(LoadDeviceDescriptionTest, AFileThatYieldsNothingLeavesModelAndSettings) {
+  TTempDir dir;
+  TDeviceModel model;
+  ASSERT_TRUE(LoadDeviceDescription(dir.File("good.rst", "{t} #1#\n<010203.0A0B0C.06.05.0100 - 01> [1]\n"
+                                                         "<010203.0A0B0C.08.05.0300 - 01 %1:05%> #1#\n"
+                                                         "@@ONESTEPDELAY=40\n"),
+                                    model));
+  std::string noise;
+  for (int i = 0; i < 3000; ++i) noise += static_cast<char>((i * 7919 + 13) % 251);
+  for (const std::string& content :
+       {noise, std::string(), std::string("// only a comment\n\n"), std::string("@@ONESTEPDELAY=7\n"),
+        std::string("{name without number}\n#1# no braces\n{bad} #0#\n<x> #65536#\n<b>bold</b> <dead>\n"),
+        std::string("#include <stdio.h>\nint main() { return 0; }\n")}) {
+    const std::string file = dir.File("bad.rst", content);
+    const TLoadResult result = LoadDeviceDescription(file, model);
+    EXPECT_TRUE(result.NothingUsable()) << content;
+    EXPECT_EQ(result.Message(), file + ": no requests or registers found");
+    EXPECT_EQ(Texts(model.RegisterNames), (Strings{"t"}));
+    EXPECT_EQ(Texts(model.Requests), (Strings{"010203.0A0B0C.06.05.0100 - 01"}));
+    EXPECT_EQ(Texts(model.RequestRows), (Strings{"1"}));
+    EXPECT_EQ(model.WriteTemplates.Count(), 1);
+    EXPECT_EQ(model.OneStepDelay, 40);  // the settings of a refused file do not count
+  }
+  // A name alone, or a request alone, is a description: it replaces the model.
+  ASSERT_TRUE(LoadDeviceDescription(dir.File("names.rst", "junk\n{p} #2#\n@@ONESTEPDELAY=7\n"), model));
+  EXPECT_EQ(Texts(model.RegisterNames), (Strings{"", "p"}));
+  EXPECT_EQ(model.Requests.Count(), 0);
+  EXPECT_EQ(model.OneStepDelay, 7);
+  ASSERT_TRUE(LoadDeviceDescription(dir.File("request.rst", "<0102030a0b0c06010000>\n<html>\n<add>\n"), model));
+  EXPECT_EQ(Texts(model.Requests), (Strings{"0102030a0b0c06010000", "html", "add"}));  // read as ever
+  EXPECT_EQ(model.RegisterNames.Count(), 0);
 }
 
 TEST(LoadDeviceDescriptionTest, MissingFileLeavesModel) {

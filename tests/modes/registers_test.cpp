@@ -407,6 +407,20 @@ TEST_F(RegistersThreadTest, SelectDeviceReplacesTheModelOfARunningAutomaton) {
   EXPECT_EQ(automat->CycleDelay, 10);
   ASSERT_TRUE(Eventually([&] { return table.CurrentValue(4) == "4"; }));
   EXPECT_EQ(table.CurrentValue(1), "");
+
+  // A file that yields nothing changes nothing: the model, the table and the
+  // running automaton stay as they were.
+  const std::string garbage = dir + "/page.rst";
+  std::ofstream(garbage, std::ios::binary) << "<html><body>no description</body></html>\r\n@@ONECYCLEDELAY=99\r\n";
+  const std::string event = automat->StepEventName();
+  const TLoadResult refused = SelectDevice(garbage, model, &table, automat.get(), waiter);
+  EXPECT_TRUE(refused.NothingUsable());
+  EXPECT_EQ(refused.Message(), garbage + ": no requests or registers found");
+  EXPECT_EQ(table.Cell(4, 0), "four");
+  EXPECT_EQ(table.CurrentValue(4), "4");
+  EXPECT_EQ(automat->StepEventName(), event);
+  EXPECT_EQ(model.OneCycleDelay, 10);
+  EXPECT_EQ(model.Requests.Count(), 1);
   automat->Terminate();
   automat->WaitFor();
   EXPECT_EQ(peer.Seen().back().First, 4);

@@ -184,12 +184,51 @@ TEST(SlaveTableFileTest, LoadFailuresLeaveTheTableAlone) {
   EXPECT_EQ(Rows(t), (std::vector<TSlaveRow>{{"keep", "me"}}));
 
   // Bytes the text form never uses (NUL, 0xFF) pass through unchanged.
-  std::string odd("<\0\xFF> [x]", 8);
+  const std::string odd = std::string("<\0\xFF> [x]", 8) + "\r\n<0102030A0B0C04000000> []";
   ASSERT_TRUE(mkp::LoadSlaveTable(t, dir.Write("odd.smt", odd)));
   EXPECT_EQ(t.Cell(1, 0), std::string("\0\xFF", 2));
 
   EXPECT_FALSE(mkp::SaveSlaveTable(t, dir.File("no/such/folder.smt")));
   EXPECT_FALSE(mkp::SaveSlaveTable(t, ""));
+}
+
+TEST(SlaveTableFileTest, AFileWithoutARowKeepsTheTable) {
+  TempDir dir;
+  TSlaveTable t;
+  const std::vector<TSlaveRow> good{{"010203.0A0B0C.04.00.0000", "0A0B0C.010203.01.00.0000"}, {"", ""}};
+  t.SetRows(good);
+  std::string noise;
+  std::uint32_t seed = 7;
+  for (int i = 0; i < 4096; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise += static_cast<char>(seed >> 23);
+  }
+  const std::vector<std::pair<std::string, std::string>> useless = {
+      {"noise.smt", noise},
+      {"empty.smt", ""},
+      {"blank.smt", "\r\n\r\n"},
+      {"mkpt.ini", "PortNumber=COM1\r\nTransferRate=9600\r\n"},
+      {"page.smt", "<html> [body]\r\n<p>text</p>\r\n<b>bold</b> <a>link</a>\r\n"},
+      {"short.smt", "<0102030A0B0C0400> [0A0B0C0102030100]\r\n"},  // not even a header
+      {"saved_empty.smt", "<> []\r\n"},  // what saving an empty table writes
+  };
+  for (const auto& [name, content] : useless) {
+    const std::string file = dir.Write(name, content);
+    const mkp::TLoadResult result = mkp::LoadSlaveTable(t, file);
+    EXPECT_FALSE(result) << name;
+    EXPECT_TRUE(result.NothingUsable()) << name;
+    EXPECT_EQ(result.Message(), file + ": no slave table rows found");
+    EXPECT_EQ(Rows(t), good) << name;
+    EXPECT_THROW(result.ThrowIfNothingUsable(), mkp::ENothingUsable);
+  }
+
+  // One row of packet text among garbage loads the whole file, by the rules.
+  // Its packet need not be well-formed yet: a header and a short data part.
+  const std::string header = "01 02 03 0a 0b 0c 06 05 0300 - 01";
+  const mkp::TLoadResult mixed = mkp::LoadSlaveTable(t, dir.Write("mixed.smt", "junk\r\n<" + header + "> []\r\n"));
+  EXPECT_TRUE(mixed);
+  EXPECT_EQ(Rows(t), (std::vector<TSlaveRow>{{"junk", "junk"}, {header, ""}}));
+  EXPECT_NO_THROW(mixed.ThrowIfNothingUsable());
 }
 
 TEST(SlaveTableFileTest, TheExampleDeviceTableIsWellFormed) {

@@ -120,6 +120,28 @@ TEST_F(PortSettingsTest, BadIntervalOrMissingFileResetsEverything) {
   EXPECT_EQ(calls_, 3);  // one per load, plus the SelectPort
 }
 
+TEST_F(PortSettingsTest, AFileWithoutAKeyKeepsTheSettings) {
+  settings_.SelectPort("COM4");
+  settings_.SelectSpeed("19200");
+  calls_ = 0;
+  std::string noise;
+  for (int i = 0; i < 2000; ++i) noise += static_cast<char>((i * 40503u + 7u) >> 3);
+  for (const std::string& content : {noise, std::string(), std::string("[Port]\r\nport=COM2\r\n"),
+                                     std::string("Parity =EVEN\r\n"), std::string("<010203> [x]\r\n")}) {
+    const std::string path = Write(content);
+    const mkp::TLoadResult result = settings_.LoadSettings(path);
+    EXPECT_TRUE(result.NothingUsable()) << content;
+    EXPECT_EQ(result.Message(), path + ": no port settings found");
+    EXPECT_EQ(settings_.GetPortName(), "COM4");
+    EXPECT_EQ(settings_.GetSpeed(), "19200");
+    EXPECT_EQ(settings_.GetParity(), "NONE");
+  }
+  EXPECT_EQ(calls_, 5);  // still once per load
+  // A key that is read over is a key of the file: it loads, and changes nothing.
+  EXPECT_TRUE(settings_.LoadSettings(Write("DTRControl=1\r\n")));
+  EXPECT_EQ(settings_.GetPortName(), "COM4");
+}
+
 TEST_F(PortSettingsTest, DevicePathIsKeptAsWrittenAndAddedToTheList) {
   const std::string dev = "/dev/serial/by-id/usb-Maker_Adapter_a1B2-if00";
   EXPECT_TRUE(settings_.LoadSettings(Write("PortNumber=" + dev + "\r\nParity=Space\r\n")));

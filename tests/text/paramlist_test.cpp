@@ -88,6 +88,44 @@ TEST(ParamListTest, DeleteCurrentMovesToNextElsePrevious) {
   EXPECT_EQ(list.CurrentItem()->Text, "new");
 }
 
+TEST(ParamListTest, LookupsAfterDeletesAndSwap) {
+  TParamList list;
+  for (int i = 0; i < 1000; ++i) list.Add(i, std::to_string(i), 0.0L);
+  // Every third item gone: the keys keep their gaps and are still found.
+  for (int i = 0; i < 1000; i += 3) {
+    list.Find(i);
+    list.DeleteCurrent();
+  }
+  EXPECT_EQ(list.Count(), 666);
+  for (int i = 0; i < 1000; ++i) {
+    const TParamItem* item = list.Peek(i);
+    if (i % 3 == 0) {
+      EXPECT_EQ(item, nullptr) << i;
+      EXPECT_EQ(list.Find(i), nullptr) << i;
+    } else {
+      ASSERT_NE(item, nullptr) << i;
+      EXPECT_EQ(item->Code, i);
+      EXPECT_EQ(list.Find(i), item);
+    }
+  }
+  EXPECT_EQ(list.Find(-1), nullptr);
+  EXPECT_EQ(list.Find(1000), nullptr);
+  EXPECT_EQ(list.AddText("next")->Index, 999);  // 999 itself was deleted: the last key + 1
+
+  TParamList other;
+  other.AddText("x");
+  list.Find(500);
+  list.Swap(other);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.CurrentItem()->Text, "x");
+  EXPECT_EQ(other.Count(), 667);
+  ASSERT_NE(other.CurrentItem(), nullptr);
+  EXPECT_EQ(other.CurrentItem()->Code, 500);
+  ASSERT_NE(other.Peek(999), nullptr);
+  EXPECT_EQ(other.Peek(999)->Text, "next");
+  EXPECT_EQ(list.AddText("y")->Index, 1);
+}
+
 TEST(ParamListTest, ClearEmptiesTheList) {
   TParamList list;
   list.Clear();
