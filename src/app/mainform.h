@@ -39,6 +39,7 @@ class QTimer;
 namespace mkpt {
 
 class TPortSetupFrame;
+class TRegistersPage;
 class TVORELAddrForm;
 
 enum TWorkMode : std::uint8_t { wmMaster = 0, wmSlave = 1, wmRegisters = 2 };
@@ -142,6 +143,7 @@ public:
   std::array<QPushButton*, 4> SlaveBtns{};
   QTableView* RegistersTable = nullptr;
   std::array<QPushButton*, 3> RegistersBtns{};
+  TRegistersPage* RegistersPage = nullptr;  // the Registers page's binding
   QPlainTextEdit* SymbolTerminal = nullptr;
   QWidget* TerminalPanel = nullptr;
   QSplitter* TerminalSplitter = nullptr;
@@ -187,9 +189,7 @@ private:
   void SaveSlaveTable();
   void LoadParseTable();
   int SlaveCurrentRow() const;
-  void SelectDevice();
   void TransmitRegisters();
-  void ChangeAddress();
   // Shows the error that ended a worker (from the worker's thread).
   void WorkerFinished(std::exception_ptr failure);
   void UpdateCheckMarks();
