@@ -2,7 +2,10 @@
 // window runs on the offscreen platform. Prints the lines per second the panes
 // took, the lines lost, the delay of events posted to the window's thread
 // meanwhile (p50, p99, max) and the peak memory.
-//   tool_pane_flood [SECONDS]
+//   tool_pane_flood [SECONDS] [--plot]
+// With --plot, the Registers page's plot window is open on 8 registers whose
+// values come at a 10 Hz poll, after a day of them at that rate (the history
+// bounded); the memory is told before and after that day is added.
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -18,6 +21,10 @@
 #include <vector>
 
 #include "app/mainform.h"
+#include "app/registerspage.h"
+#include "modes/registers_table.h"
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -33,11 +40,25 @@ public:
 
 using Clock = std::chrono::steady_clock;
 
+double ResidentMiB() {
+  long pages = 0, resident = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+  double seconds = 10.0;
+  bool plot = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--plot") == 0) plot = true;
+    else seconds = std::atof(argv[i]);
+  }
   QApplication app(argc, argv);
   QTemporaryDir dir;
   QDir::setCurrent(dir.path());  // no mkpt.ini: the default port, which may not open
@@ -46,6 +67,38 @@ int main(int argc, char** argv) {
   window.RunOperation(mkpt::opToggleAutoscroll);  // the costlier case: every batch scrolls
 
   std::atomic<bool> stop{false};
+  std::thread poller;
+  double memoryBefore = 0, memoryAfterDay = 0;
+  constexpr int Registers = 8;
+  if (plot) {
+    mkpt::TRegistersPage& page = *window.RegistersPage;
+    window.RegisterRows.SetRowCount(Registers);
+    for (int row = 1; row <= Registers; ++row) {
+      window.RegisterRows.SetCell(row, 0, "Register " + std::to_string(row));
+      page.History.Choose(row, true);
+    }
+    memoryBefore = ResidentMiB();
+    // A day at 10 Hz, ending now.
+    const double now = mkp::WallClockMs();
+    constexpr int DayPoints = 24 * 3600 * 10;
+    for (int i = 0; i < DayPoints; ++i) {
+      const double t = now - (DayPoints - i) * 100.0;
+      for (int row = 1; row <= Registers; ++row)
+        page.History.Add(row, std::to_string(1000 + (i + row) % 500), t, static_cast<std::uint64_t>(i));
+    }
+    memoryAfterDay = ResidentMiB();
+    page.ShowPlot();
+    // The automaton's feed: every register once per 100 ms cycle.
+    poller = std::thread([&page, &stop] {
+      std::uint64_t cycle = 0;
+      while (!stop.load()) {
+        ++cycle;
+        for (int row = 1; row <= Registers; ++row)
+          page.History.Add(row, std::to_string(1000 + (cycle * row) % 500), mkp::WallClockMs(), cycle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  }
   std::atomic<std::uint64_t> made{0};
   std::mutex delaysLock;
   std::vector<double> delays;  // ms
@@ -83,6 +136,7 @@ int main(int argc, char** argv) {
     stop = true;
     worker.join();
     prober.join();
+    if (poller.joinable()) poller.join();
     window.DrainPanes();
     app.quit();
   });
@@ -95,7 +149,14 @@ int main(int argc, char** argv) {
   auto at = [&](double q) { return delays.empty() ? 0.0 : delays[static_cast<std::size_t>(q * (delays.size() - 1))]; };
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("pane flood, %.1f s, both panes, autoscroll on\n", elapsed);
+  std::printf("pane flood, %.1f s, both panes, autoscroll on%s\n", elapsed,
+              plot ? ", plot of 8 registers at a 10 Hz poll" : "");
+  if (plot) {
+    std::printf("  plot history: %zu points per register after a day and the run (limit %zu)\n",
+                window.RegistersPage->History.Count(1), mkp::TValueHistory::DefaultLimit);
+    std::printf("  memory:       %.1f MiB before the day of values, %.1f MiB after, %.1f MiB at the end\n",
+                memoryBefore, memoryAfterDay, ResidentMiB());
+  }
   std::printf("  lines taken:  %llu (%.0f lines/s)\n", static_cast<unsigned long long>(taken), taken / elapsed);
   std::printf("  lines lost:   %llu\n", static_cast<unsigned long long>(produced - taken));
   std::printf("  lines held:   %d + %d (cap %zu each)\n", window.TerminalLB->Model().rowCount(),

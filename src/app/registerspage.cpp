@@ -238,6 +238,7 @@ void TRegistersPlot::Redraw() {
   }
   const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 1.0);
   valueAxis_->setRange(low - margin, high + margin);
+  valueAxis_->applyNiceNumbers();
 }
 
 bool TRegistersPlot::ExportCsv(const QString& file) const {
