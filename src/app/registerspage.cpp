@@ -58,8 +58,33 @@ const std::array<QColor, mkp::TValueHistory::MaxSeries> kSeriesColours = {
     QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e), QColor(0x2c, 0xa0, 0x2c), QColor(0xd6, 0x27, 0x28),
     QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b), QColor(0xe3, 0x77, 0xc2), QColor(0x17, 0xbe, 0xcf)};
 
+constexpr int ValueTicks = 5;
+
+// A range around [low, high] that starts and ends on a round step (1, 2 or 5
+// times a power of ten) for the given number of ticks.
+std::pair<double, double> NiceRange(double low, double high, int ticks) {
+  const double raw = (high - low) / std::max(ticks - 1, 1);
+  if (!(raw > 0) || !std::isfinite(raw)) return {low, high};
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = magnitude * 10;
+  for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+    if (raw <= factor * magnitude) {
+      step = factor * magnitude;
+      break;
+    }
+  }
+  double from = std::floor(low / step) * step;
+  double to = from + step * (ticks - 1);
+  while (to < high) {  // the range did not fit: the next step up
+    step *= 2;
+    from = std::floor(low / step) * step;
+    to = from + step * (ticks - 1);
+  }
+  return {from, to};
+}
+
 // Points drawn per line at most; more than the plot has pixels.
-constexpr std::size_t kMaxDrawnPoints = 1500;
+constexpr std::size_t kMaxDrawnPoints = 1000;
 
 const char* const kStatisticsHeaders[TStatisticsModel::ColumnCount] = {
     "Request", "Sent", "Answered", "No answer", "Bad frame", "Wrong answer", "Write failed",
@@ -137,6 +162,7 @@ TRegistersPlot::TRegistersPlot(mkp::TValueHistory& history, const mkp::TRegister
   timeAxis_->setTickCount(7);
   valueAxis_ = new QValueAxis(Chart);
   valueAxis_->setLabelFormat("%.6g");
+  valueAxis_->setTickCount(ValueTicks);
   Chart->addAxis(timeAxis_, Qt::AlignBottom);
   Chart->addAxis(valueAxis_, Qt::AlignLeft);
   for (std::size_t i = 0; i < Series.size(); ++i) {
@@ -151,7 +177,8 @@ TRegistersPlot::TRegistersPlot(mkp::TValueHistory& history, const mkp::TRegister
   ChartView = new QChartView(Chart, this);
   ChartView->setObjectName("PlotView");
   ChartView->setAccessibleName("Plot of register values");
-  ChartView->setRenderHint(QPainter::Antialiasing);
+  // Plain lines: antialiased ones cost the window thread several times more.
+  ChartView->setRenderHint(QPainter::Antialiasing, false);
 
   auto* spanLabel = new QLabel("Time span", this);
   SpanBox = new QComboBox(this);
@@ -237,8 +264,10 @@ void TRegistersPlot::Redraw() {
     high = 1;
   }
   const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 1.0);
-  valueAxis_->setRange(low - margin, high + margin);
-  valueAxis_->applyNiceNumbers();
+  // Round figures on the axis, worked out here: the axis's own rounding lays
+  // every line out a second time.
+  const auto [from_, to_] = NiceRange(low - margin, high + margin, ValueTicks);
+  if (valueAxis_->min() != from_ || valueAxis_->max() != to_) valueAxis_->setRange(from_, to_);
 }
 
 bool TRegistersPlot::ExportCsv(const QString& file) const {
