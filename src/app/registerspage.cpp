@@ -155,6 +155,8 @@ TRegistersPlot::TRegistersPlot(mkp::TValueHistory& history, const mkp::TRegister
   resize(760, 420);
 
   Chart = new QChart();
+  // The chart's own colours follow a dark palette of the window.
+  if (QApplication::palette().color(QPalette::Window).lightness() < 128) Chart->setTheme(QChart::ChartThemeDark);
   Chart->legend()->setAlignment(Qt::AlignBottom);
   Chart->setMargins(QMargins(4, 4, 4, 4));
   timeAxis_ = new QDateTimeAxis(Chart);
