@@ -2,8 +2,11 @@
 // window runs on the offscreen platform. Prints the lines per second the panes
 // took, the lines lost, the delay of events posted to the window's thread
 // meanwhile (p50, p99, max) and the peak memory. With --time, the panes show
-// each line's time ("Show time" on) and the lines carry their times.
-//   tool_pane_flood [SECONDS] [--time]
+// each line's time ("Show time" on). With --plot, the Registers page's plot
+// window is open on 8 registers whose values come at a 10 Hz poll, after a day
+// of them at that rate (the history bounded); the memory is told before and
+// after that day is added.
+//   tool_pane_flood [SECONDS] [--time] [--plot]
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -20,6 +23,11 @@
 #include <vector>
 
 #include "app/mainform.h"
+#include "app/registerspage.h"
+#include <QChartView>
+#include "modes/registers_table.h"
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -35,17 +43,26 @@ public:
 
 using Clock = std::chrono::steady_clock;
 
+double ResidentMiB() {
+  long pages = 0, resident = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   double seconds = 10.0;
   bool showTime = false;
+  bool plot = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--time")
-      showTime = true;
-    else
-      seconds = std::atof(argv[i]);
+    if (std::strcmp(argv[i], "--plot") == 0) plot = true;
+    else if (std::strcmp(argv[i], "--time") == 0) showTime = true;
+    else seconds = std::atof(argv[i]);
   }
   QApplication app(argc, argv);
   QTemporaryDir dir;
@@ -56,6 +73,38 @@ int main(int argc, char** argv) {
   if (showTime) window.RunOperation(mkpt::opToggleShowTime);
 
   std::atomic<bool> stop{false};
+  std::thread poller;
+  double memoryBefore = 0, memoryAfterDay = 0;
+  constexpr int Registers = 8;
+  if (plot) {
+    mkpt::TRegistersPage& page = *window.RegistersPage;
+    window.RegisterRows.SetRowCount(Registers);
+    for (int row = 1; row <= Registers; ++row) {
+      window.RegisterRows.SetCell(row, 0, "Register " + std::to_string(row));
+      page.History.Choose(row, true);
+    }
+    memoryBefore = ResidentMiB();
+    // A day at 10 Hz, ending now.
+    const double now = mkp::WallClockMs();
+    constexpr int DayPoints = 24 * 3600 * 10;
+    for (int i = 0; i < DayPoints; ++i) {
+      const double t = now - (DayPoints - i) * 100.0;
+      for (int row = 1; row <= Registers; ++row)
+        page.History.Add(row, std::to_string(1000 + (i + row) % 500), t, static_cast<std::uint64_t>(i));
+    }
+    memoryAfterDay = ResidentMiB();
+    page.ShowPlot();
+    // The automaton's feed: every register once per 100 ms cycle.
+    poller = std::thread([&page, &stop] {
+      std::uint64_t cycle = 0;
+      while (!stop.load()) {
+        ++cycle;
+        for (int row = 1; row <= Registers; ++row)
+          page.History.Add(row, std::to_string(1000 + (cycle * row) % 500), mkp::WallClockMs(), cycle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  }
   std::atomic<std::uint64_t> made{0};
   std::mutex delaysLock;
   std::vector<double> delays;  // ms
@@ -93,6 +142,7 @@ int main(int argc, char** argv) {
     stop = true;
     worker.join();
     prober.join();
+    if (poller.joinable()) poller.join();
     window.DrainPanes();
     app.quit();
   });
@@ -105,7 +155,25 @@ int main(int argc, char** argv) {
   auto at = [&](double q) { return delays.empty() ? 0.0 : delays[static_cast<std::size_t>(q * (delays.size() - 1))]; };
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("pane flood, %.1f s, both panes, autoscroll on, time %s\n", elapsed, showTime ? "shown" : "not shown");
+  std::printf("pane flood, %.1f s, both panes, autoscroll on, time %s%s\n", elapsed,
+              showTime ? "shown" : "not shown", plot ? ", plot of 8 registers at a 10 Hz poll" : "");
+  if (plot) {
+    // What one refresh of the plot costs the window's thread: the lines
+    // rebuilt from the history, and their painting.
+    mkpt::TRegistersPlot& view = *window.RegistersPage->Plot;
+    const auto redrawStart = Clock::now();
+    for (int i = 0; i < 20; ++i) view.Redraw();
+    const double redrawMs = std::chrono::duration<double, std::milli>(Clock::now() - redrawStart).count() / 20;
+    const auto paintStart = Clock::now();
+    for (int i = 0; i < 20; ++i) view.ChartView->grab();
+    const double paintMs = std::chrono::duration<double, std::milli>(Clock::now() - paintStart).count() / 20;
+    std::printf("  plot refresh: %.2f ms to rebuild 8 lines, %.2f ms to paint them (every 250 ms)\n", redrawMs,
+                paintMs);
+    std::printf("  plot history: %zu points per register after a day and the run (limit %zu)\n",
+                window.RegistersPage->History.Count(1), mkp::TValueHistory::DefaultLimit);
+    std::printf("  memory:       %.1f MiB before the day of values, %.1f MiB after, %.1f MiB at the end\n",
+                memoryBefore, memoryAfterDay, ResidentMiB());
+  }
   std::printf("  lines taken:  %llu (%.0f lines/s)\n", static_cast<unsigned long long>(taken), taken / elapsed);
   std::printf("  lines lost:   %llu\n", static_cast<unsigned long long>(produced - taken));
   std::printf("  lines held:   %d + %d (cap %zu each)\n", window.TerminalLB->Model().rowCount(),

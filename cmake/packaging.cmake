@@ -79,7 +79,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET mkpt)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  # The Qt libraries (Charts among them) come in through the shared library
+  # dependencies; the platform plugins are a package of their own.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6charts6")
   # The platform plugin of sessions without X.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 endif()

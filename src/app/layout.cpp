@@ -72,8 +72,16 @@ TLayout ArrangeControls(const TLayoutInput& in) {
   out.SelectDevice = At(4, 4, in.ButtonWidth, in.ButtonHeight);
   out.ChangeAddress = At(4, out.SelectDevice.Top + 2 * in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
   out.Transmit = At(4, out.SelectDevice.Top + 4 * in.ButtonHeight, in.ButtonWidth, 2 * in.ButtonHeight);
+  out.ResetStatistics = At(4, out.SelectDevice.Top + 7 * in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
+  out.PlotButton = At(4, out.SelectDevice.Top + 9 * in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
   const int registersLeft = out.SelectDevice.Right() + 8;
-  out.RegistersTable = At(registersLeft, 4, pageWidth - 4 - registersLeft, pageHeight - 8);
+  // The grid keeps the upper part, at least its header and four rows; the
+  // statistics table takes the rest, 4 below it.
+  const int gridArea = pageHeight - 8;
+  const int gridHeight = std::min(gridArea, std::max(gridArea * 11 / 20, 5 * in.EditHeight + in.GridFrame));
+  out.RegistersTable = At(registersLeft, 4, pageWidth - 4 - registersLeft, gridHeight);
+  out.StatisticsTable = At(registersLeft, out.RegistersTable.Bottom() + 4, out.RegistersTable.Width,
+                           gridArea - gridHeight - 4);
   out.RegisterColumnWidth = GridShare(out.RegistersTable, in) / 2;
   out.ValueColumnWidth = GridShare(out.RegistersTable, in) / 4;
 

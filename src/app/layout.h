@@ -63,6 +63,9 @@ struct TLayout {
   // Registers page.
   TRect SelectDevice, ChangeAddress, Transmit, RegistersTable;
   int RegisterColumnWidth = 0, ValueColumnWidth = 0;
+  // Beside the grid: the statistics table under it (same left and width), the
+  // "Reset statistics" and "Plot" buttons under "Transmit".
+  TRect ResetStatistics, PlotButton, StatisticsTable;
   // Terminal page.
   TRect SymbolTerminal;
   // Below the pages, in the window's client area; the panes in TerminalPanel's.

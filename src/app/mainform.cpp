@@ -33,7 +33,7 @@
 #include "app/findbar.h"
 #include "app/portframe.h"
 #include "app/slavegrid.h"
-#include "app/registersgrid.h"
+#include "app/registerspage.h"
 #include "modes/slave.h"
 #include "app/qtext.h"
 #include "modes/master.h"
@@ -211,20 +211,9 @@ void TMainForm::CreateControls() {
   connect(SlaveBtns[3], &QPushButton::clicked, this, [this] { RunOperation(opSaveSlaveTable); });
 
   // Registers page.
-  QWidget* registers = TabSheets[2];
-  RegistersTable = new QTableView(registers);
-  RegistersTable->setObjectName("RegistersTable");
-  RegistersTable->verticalHeader()->hide();
-  RegistersTable->setModel(new TRegistersGridModel(RegisterRows, RegistersTable));
-  // A click on a New value cell opens its editor; other cells cannot be edited.
-  RegistersTable->setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::SelectedClicked |
-                                  QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
-  RegistersBtns[0] = Button("Selecr device", "RegistersBtn1", "Load device model from file", registers);
-  RegistersBtns[1] = Button("Transmit", "RegistersBtn2", "Send to device", registers);
-  RegistersBtns[2] = Button("Change sddress", "RegistersBtn3", "Change the Vorel-address of device", registers);
-  connect(RegistersBtns[0], &QPushButton::clicked, this, [this] { RunOperation(opSelectDevice); });
-  connect(RegistersBtns[1], &QPushButton::clicked, this, [this] { RunOperation(opTransmitRegisters); });
-  connect(RegistersBtns[2], &QPushButton::clicked, this, [this] { RunOperation(opChangeAddress); });
+  RegistersPage = new TRegistersPage(*this, *dialogs_, TabSheets[2]);
+  RegistersTable = RegistersPage->RegistersTable;
+  RegistersBtns = RegistersPage->RegistersBtns;
 
   // Terminal page: free text, connected to nothing.
   SymbolTerminal = new QPlainTextEdit(TabSheets[3]);
@@ -360,6 +349,7 @@ void TMainForm::RunBody(int code) {
       StatusPanels[2]->setText(port);
       StatusPanels[2]->setToolTip(tip.isEmpty() ? port : tip);
       MonitorPage->Refresh();
+      RegistersPage->Refresh(CurrentMode == wmRegisters);
       break;
     }
     case opClearTerminal:
@@ -376,10 +366,10 @@ void TMainForm::RunBody(int code) {
     case opSwitchMode: SwitchMode(); break;
     case opLoadSlaveTable: LoadSlaveTable(); break;
     case opSaveSlaveTable: SaveSlaveTable(); break;
-    case opSelectDevice: SelectDevice(); break;
+    case opSelectDevice: RegistersPage->SelectDevice(); break;
     case opLoadParseTable: LoadParseTable(); break;
     case opTransmitRegisters: TransmitRegisters(); break;
-    case opChangeAddress: ChangeAddress(); break;
+    case opChangeAddress: RegistersPage->ChangeAddress(); break;
     case opToggleAnalyzeMaster: Parser.AnalyzeMaster = !Parser.AnalyzeMaster; UpdateCheckMarks(); break;
     case opToggleAnalyzeSlave: Parser.AnalyzeSlave = !Parser.AnalyzeSlave; UpdateCheckMarks(); break;
     case opToggleArrayAlign: Parser.ArrayAlign = !Parser.ArrayAlign; UpdateCheckMarks(); break;
@@ -601,7 +591,8 @@ void TMainForm::SwitchMode() {
       break;
     }
     case wmRegisters: {
-      auto automat = mkp::MakeRegistersAutomat(Transport, Parser, RegisterRows, DeviceModel, DeviceAddress);
+      auto automat = mkp::MakeRegistersAutomat(Transport, Parser, RegisterRows, DeviceModel, DeviceAddress,
+                                               &RegistersPage->Stats, &RegistersPage->History);
       automat->SetOnFinished([this](std::exception_ptr failure) { WorkerFinished(failure); });
       if (old) automat->HandOverFrom(std::move(old));
       automat->Start();
@@ -643,35 +634,6 @@ void TMainForm::StartMonitor(std::unique_ptr<mkp::TWorkerThread> old) {
 
 mkp::TRegistersAutomat* TMainForm::Automat() const {
   return CurrentMode == wmRegisters ? dynamic_cast<mkp::TRegistersAutomat*>(worker_.get()) : nullptr;
-}
-
-namespace {
-
-// The waits of the Registers page's operations: the window's loop runs meanwhile.
-class TEventLoopWaiter : public mkp::TWaiter {
-public:
-  void Sleep(int milliseconds) override {
-    QEventLoop loop;
-    QTimer::singleShot(std::max(milliseconds, 0), &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-};
-
-}  // namespace
-
-void TMainForm::SelectDevice() {
-  QString file = CmdLineDeviceFile;
-  if (!CmdLineDeviceGiven) {
-    file = dialogs_->OpenFile("Open", "Device description files (*.rst);;All files (*)", "rst");
-    if (file.isEmpty()) return;
-  }
-  TEventLoopWaiter waiter;
-  mkp::SelectDevice(ToEngine(file), DeviceModel, CurrentMode == wmRegisters ? &RegisterRows : nullptr, Automat(),
-                    waiter)
-      .ThrowIfNothingUsable();
-  if (CurrentMode != wmRegisters) return;
-  ArrangeControls();
-  StatusPanels[3]->setText(FromEngine(mkp::DeviceStatusText(ToEngine(file))));
 }
 
 namespace {
@@ -722,15 +684,6 @@ void TMainForm::TransmitRegisters() {
     }
   });
   if (!aborted && result == mkp::TTransmitResult::Busy) dialogs_->Information(mkp::TransmitBusyText);
-}
-
-void TMainForm::ChangeAddress() {
-  if (CurrentMode != wmRegisters) return;
-  VORELAddrForm->SetAddressText(DeviceAddress);
-  if (!dialogs_->Run(*VORELAddrForm)) return;
-  DeviceAddress = VORELAddrForm->AddressText().substr(0, 255);
-  if (!DeviceAddress.empty())
-    if (mkp::TRegistersAutomat* automat = Automat()) automat->SetTargetAddress(DeviceAddress);
 }
 
 void TMainForm::ReadCommandLine() {
@@ -892,13 +845,7 @@ void TMainForm::ArrangeControls() {
   Apply(SlaveBtns[3], l.SlaveSave);
   Apply(SlaveTable, l.SlaveTable);
   TColumnFit::For(SlaveTable)->SetWidths({l.SlaveColumnWidth, l.SlaveColumnWidth});
-  Apply(RegistersBtns[0], l.SelectDevice);
-  Apply(RegistersBtns[2], l.ChangeAddress);
-  Apply(RegistersBtns[1], l.Transmit);
-  Apply(RegistersTable, l.RegistersTable);
-  RegistersTable->setColumnWidth(0, l.RegisterColumnWidth);
-  RegistersTable->setColumnWidth(1, l.ValueColumnWidth);
-  RegistersTable->setColumnWidth(2, l.ValueColumnWidth);
+  RegistersPage->Arrange(l);
   Apply(SymbolTerminal, l.SymbolTerminal);
 
   Apply(PortSetupPanel, l.PortPanel);

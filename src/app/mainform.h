@@ -42,6 +42,7 @@ namespace mkpt {
 class TMonitorPage;
 class TFindBar;
 class TPortSetupFrame;
+class TRegistersPage;
 class TVORELAddrForm;
 
 // wmMonitor is the listener of the fifth page ("Monitor"), beside the three
@@ -154,6 +155,7 @@ public:
   std::array<QPushButton*, 4> SlaveBtns{};
   QTableView* RegistersTable = nullptr;
   std::array<QPushButton*, 3> RegistersBtns{};
+  TRegistersPage* RegistersPage = nullptr;  // the Registers page's binding
   QPlainTextEdit* SymbolTerminal = nullptr;
   TMonitorPage* MonitorPage = nullptr;  // the fifth page
   QWidget* TerminalPanel = nullptr;
@@ -204,9 +206,7 @@ private:
   void SaveSlaveTable();
   void LoadParseTable();
   int SlaveCurrentRow() const;
-  void SelectDevice();
   void TransmitRegisters();
-  void ChangeAddress();
   // A new monitor takes over from the running one (another second port, other
   // line settings).
   void RestartMonitor();

@@ -1,6 +1,7 @@
 // mkptool device: plays the device that a device description (.rst)
 // describes, so that Registers mode (the window's, or mkptool poll) has a
 // device to poll and to write without hardware.
+#include <charconv>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -31,6 +32,20 @@ std::optional<std::pair<int, std::string>> Assignment(const std::string& text) {
   return assignment;
 }
 
+// A whole number of at least `least` for a numeric option.
+TOption CountOption(const std::string& name, int least, int& target) {
+  return {name, true, [name, least, &target](const std::string& value, std::string& error) {
+            int number = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size() || number < least) {
+              error = name + (least > 0 ? " must be a positive whole number" : " must be a whole number, 0 or more");
+              return false;
+            }
+            target = number;
+            return true;
+          }};
+}
+
 int RunDevice(const std::vector<std::string>& arguments) {
   TAnalysisOptions analysis;
   TPortOptions port;
@@ -38,7 +53,12 @@ int RunDevice(const std::vector<std::string>& arguments) {
   std::string address;
   std::vector<std::pair<int, std::string>> values;
   std::vector<std::pair<int, double>> drifts;
+  mkp::TDeviceSimulator::TMisbehaviour misbehaviour;
   TOptionTable optionTable = PortCommandOptions(analysis, port);
+  optionTable.push_back(CountOption("--drop-every", 1, misbehaviour.DropEvery));
+  optionTable.push_back(CountOption("--corrupt-every", 1, misbehaviour.CorruptEvery));
+  optionTable.push_back(CountOption("--wrong-every", 1, misbehaviour.WrongEvery));
+  optionTable.push_back(CountOption("--delay", 0, misbehaviour.DelayMs));
   optionTable.push_back({"--table", true, [&](const std::string& value, std::string&) {
                            tableFile = value;
                            return true;
@@ -107,6 +127,7 @@ int RunDevice(const std::vector<std::string>& arguments) {
   if (!tableFile.empty()) device.SetTable(&table);
   for (const auto& [reg, value] : values) device.SetValue(reg, value);
   for (const auto& [reg, step] : drifts) device.SetDrift(reg, step);
+  device.SetMisbehaviour(misbehaviour);
   device.Start();
 
   TSupervision supervision{"device", &session, port, &device, nullptr};
@@ -120,7 +141,9 @@ const TCommandRegistrar registrar({
     "device",
     "play the device of a device description (.rst) on a serial port",
     std::string("Usage: mkptool device [PORT OPTIONS] [--address A.B.C] [--set K=VALUE]...\n"
-                "                      [--drift K=STEP]... [--table TABLE.smt] DEVICE.rst\n"
+                "                      [--drift K=STEP]... [--table TABLE.smt]\n"
+                "                      [--drop-every N] [--corrupt-every N] [--wrong-every N]\n"
+                "                      [--delay MS] DEVICE.rst\n"
                 "\n"
                 "Plays the device that the description describes, so that Registers mode\n"
                 "has something to poll and to write without hardware:\n"
@@ -133,7 +156,7 @@ const TCommandRegistrar registrar({
                 "  acknowledged with command 01;\n"
                 "- any other packet is answered from the slave table, when one is given,\n"
                 "  as `mkptool slave` answers it.\n"
-                "Each answer goes out 5 ms after the packet.\n"
+                "Each answer goes out 5 ms after the packet (--delay changes that).\n"
                 "\n"
                 "The pane lines are printed as they are produced (see `mkptool listen\n"
                 "--help`). Runs until SIGINT or SIGTERM; exit status as for `mkptool slave`.\n"
@@ -148,7 +171,13 @@ const TCommandRegistrar registrar({
         "                    registers not set start empty (zero)\n"
         "  --drift K=STEP    each read of register K moves its value by STEP, ten\n"
         "                    steps up, then ten down\n"
-        "  --table FILE.smt  answers for the packets the description does not cover\n" +
+        "  --table FILE.smt  answers for the packets the description does not cover\n"
+        "  --drop-every N    misbehave on purpose, on the Nth, 2Nth, ... read request\n"
+        "  --corrupt-every N received (counted from 1): no answer (drop), an answer\n"
+        "  --wrong-every N   whose data checksum is broken (corrupt), or an answer\n"
+        "                    with another data type (wrong); drop wins over corrupt,\n"
+        "                    corrupt over wrong\n"
+        "  --delay MS        the pause before each answer (default 5)\n" +
         AnalysisOptionsHelp,
     RunDevice,
 });

@@ -20,6 +20,8 @@
 #include "signals.h"
 #include "supervise.h"
 #include "text/cp1251.h"
+#include "text/csv.h"
+#include <fstream>
 
 namespace mkptool {
 
@@ -48,12 +50,47 @@ std::string TableText(const mkp::TRegistersTable& table) {
   return text + '\n';
 }
 
+// The statistics of every request: a line each ("N<TAB>sent=..."), or one
+// JSON object.
+std::string StatsText(const mkp::TRegistersStats& stats, bool json, long long cycle) {
+  const std::vector<mkp::TRequestStats> rows = stats.Snapshot();
+  if (json) {
+    std::vector<mkp::TRequestStats> shown = rows;
+    for (auto& row : shown) row.Text = mkp::Cp1251ToUtf8(row.Text);
+    return mkp::StatsJson(cycle, shown) + '\n';
+  }
+  std::string text;
+  for (std::size_t i = 0; i < rows.size(); ++i) text += std::to_string(i + 1) + '\t' + mkp::StatsLine(rows[i]) + '\n';
+  return text + '\n';
+}
+
+// One CSV row per completed cycle: the time and the current value of every
+// register.
+std::vector<std::string> CsvRow(const mkp::TRegistersTable& table) {
+  std::vector<std::string> row{mkp::LocalIsoTime(std::chrono::system_clock::now())};
+  for (const auto& [name, value] : table.Snapshot()) row.push_back(value);
+  return row;
+}
+
 int RunPoll(const std::vector<std::string>& arguments) {
   TAnalysisOptions analysis;
   TPortOptions port;
   TRegistersOptions options;
+  bool stats = false;
+  bool json = false;
+  std::string csvFile;
   TOptionTable optionTable = PortCommandOptions(analysis, port);
   AddRegistersOptions(optionTable, options, /*allowCycles=*/true);
+  optionTable.push_back(Flag("--stats", stats));
+  optionTable.push_back(Flag("--json", json));
+  optionTable.push_back({"--csv", true, [&csvFile](const std::string& value, std::string& error) {
+                           if (value.empty()) {
+                             error = "--csv takes a file name";
+                             return false;
+                           }
+                           csvFile = value;
+                           return true;
+                         }});
   std::vector<std::string> args;
   if (!ReadPortCommandOptions("poll", arguments, optionTable, port, args)) return 2;
   if (args.size() != 1) {
@@ -71,6 +108,19 @@ int RunPoll(const std::vector<std::string>& arguments) {
   }
   mkp::TRegistersTable table;
   table.LoadNames(model.RegisterNames);
+  if (json) stats = true;
+
+  std::ofstream csv;
+  if (!csvFile.empty()) {
+    csv.open(csvFile, std::ios::binary | std::ios::trunc);
+    std::vector<std::string> header{"time"};
+    for (const auto& [name, value] : table.Snapshot()) header.push_back(name);
+    if (csv) csv << mkp::CsvLine(header) << std::flush;
+    if (!csv) {
+      std::cerr << "mkptool poll: cannot write the file '" << csvFile << "'\n";
+      return 2;
+    }
+  }
 
   TPortSession session;
   analysis.ApplyTo(session.Parser);
@@ -82,15 +132,29 @@ int RunPoll(const std::vector<std::string>& arguments) {
   InstallStopSignals();  // a stop asked for while the port opens counts too
   if (!session.Open(port)) return 2;
 
+  mkp::TRegistersStats statistics;
   auto automat = mkp::MakeRegistersAutomat(session.Transport, session.Parser, table, model,
-                                           options.DeviceAddress);
+                                           options.DeviceAddress, &statistics);
   mkp::TRegistersAutomat* self = automat.get();
   long long cycles = 0;
-  automat->SetOnCycle([&table, &cycles, &options, self] {
+  std::uint64_t printedAt = 0;  // the sent total when the statistics were last printed
+  bool csvFailed = false;
+  automat->SetOnCycle([&, self] {
     // Runs in the automaton's thread, as do the pane lines, so the table
     // never mixes with them.
-    std::cout << TableText(table);
+    if (!json) std::cout << TableText(table);
+    if (stats) {
+      std::cout << StatsText(statistics, json, self->CycleCount());
+      printedAt = statistics.Totals().Sent;
+    }
     std::cout.flush();
+    if (csv.is_open() && !csvFailed) {
+      csv << mkp::CsvLine(CsvRow(table)) << std::flush;
+      if (!csv) {
+        csvFailed = true;
+        std::cerr << "mkptool poll: cannot write the file '" << csvFile << "'\n";
+      }
+    }
     if (options.Cycles > 0 && ++cycles >= options.Cycles) {
       self->Terminate();
       RequestStop();
@@ -103,6 +167,10 @@ int RunPoll(const std::vector<std::string>& arguments) {
   automat->Terminate();
   automat->WaitFor();
   automat->ReleaseModel();
+  if (stats && statistics.Totals().Sent != printedAt) {
+    std::cout << StatsText(statistics, json, self->CycleCount());
+    std::cout.flush();
+  }
   return status;
 }
 
@@ -111,7 +179,8 @@ const TCommandRegistrar registrar({
     "poll the registers of a device from a device description (.rst)",
     std::string(
         "Usage: mkptool poll [PORT OPTIONS] [--hex CODE]... [--align] [--address A.B.C]\n"
-        "                    [--cycles N] [--panes] DEVICE.rst\n"
+        "                    [--cycles N] [--panes] [--stats] [--json] [--csv FILE]\n"
+        "                    DEVICE.rst\n"
         "\n"
         "Registers mode without the window: sends the read requests of the device\n"
         "description one after the other in an endless cycle, waits 100 ms for each\n"
@@ -138,7 +207,20 @@ const TCommandRegistrar registrar({
         "                   destination written in the description\n"
         "  --cycles N       stop after N completed cycles\n"
         "  --panes          also print the pane lines as they are produced (the pane\n"
-        "                   name, a tab and the line, as `mkptool listen` does)\n" +
+        "                   name, a tab and the line, as `mkptool listen` does)\n"
+        "  --stats          after each cycle and at the end, one line per request:\n"
+        "                   its number, a tab and sent=N answered=N no_answer=N\n"
+        "                   bad_frame=N wrong_answer=N write_failed=N last_ms=X\n"
+        "                   mean_ms=X max_ms=X (response times from the end of the\n"
+        "                   request's write to the answer's first byte; - before an\n"
+        "                   answer was accepted), then an empty line\n"
+        "  --json           the statistics as one JSON object per cycle (and one at\n"
+        "                   the end) instead, and no table: {\"cycle\":N,\"requests\":\n"
+        "                   [{\"request\":1,\"text\":\"...\",\"sent\":N,...}]}, times null\n"
+        "                   before an answer was accepted\n"
+        "  --csv FILE       write one row per completed cycle to FILE: the local time\n"
+        "                   (2026-12-10T14:03:07.215) and the value of every register,\n"
+        "                   headed by their names (UTF-8, quoted as RFC 4180 says)\n" +
         AnalysisOptionsHelp,
     RunPoll,
 });

@@ -12,6 +12,7 @@
 #include "modes/named_event.h"
 #include "modes/registers_table.h"
 #include "protocol/transport.h"
+#include "serial/line.h"
 #include "text/hextext.h"
 
 namespace mkp {
@@ -99,6 +100,11 @@ void TRegistersAutomat::ReleaseModel() {
 }
 
 void TRegistersAutomat::CopyModel(const TDeviceModel& model) {
+  if (stats_ != nullptr) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < model.Requests.Count(); ++i) texts.push_back(TDeviceModel::ItemText(model.Requests, i));
+    stats_->Reset(texts);
+  }
   {
     std::lock_guard guard(modelLock_);
     model.RegisterNames.CopyTo(registerNames_);
@@ -131,6 +137,11 @@ bool TRegistersAutomat::RequestTextToPacket(std::string_view text, TMKPPacket& p
   const std::string target = TargetAddress();
   if (target != NoTargetAddress) ApplyAddressText(target, packet.DstAddr);
   return result;
+}
+
+void TRegistersAutomat::SetObservers(TRegistersStats* stats, TValueHistory* history) {
+  stats_ = stats;
+  history_ = history;
 }
 
 void TRegistersAutomat::SetOnCycle(std::function<void()> onCycle) { onCycle_ = std::move(onCycle); }
@@ -229,12 +240,38 @@ bool TRegistersAutomat::RunStep(const TStep& step) {
   if (Terminated()) throw EThreadMustTerminate();
   if (Transport == nullptr) return false;
   ClearResults(Parser);
+  const int index = stepIndex_;
+  // How the exchange ended, for the statistics (nothing when nothing was sent).
+  std::optional<TStepOutcome> outcome;
+  std::optional<double> responseMs;
+  struct TRecord {
+    TRegistersStats* Stats;
+    const int& Index;
+    std::optional<TStepOutcome>& Outcome;
+    std::optional<double>& ResponseMs;
+    ~TRecord() {
+      if (Stats != nullptr && Outcome) Stats->Record(Index, *Outcome, ResponseMs);
+    }
+  } record{stats_, index, outcome, responseMs};
   try {
     if (!RequestTextToPacket(step.Request, *request)) throw ERegistersModeError();
-    Transport->SendPacket(*request);
-    if (!SleepFor(milliseconds(ReplyWaitMs))) throw EThreadMustTerminate();
+    TMonoTime written{};
+    const bool sent = Transport->SendPacket(*request, &written);
+    outcome = sent ? TStepOutcome::NoAnswer : TStepOutcome::WriteFailed;
+    std::optional<TMonoTime> seen;
+    try {
+      seen = AwaitAnswer();
+    } catch (const EThreadMustTerminate&) {
+      outcome.reset();  // a stop is no outcome of the exchange
+      throw;
+    }
     ClearResults(Parser);
-    if (!Transport->ReceivePacket(*reply)) throw ERegistersModeError();
+    TReceiveInfo info;
+    if (!Transport->ReceivePacket(*reply, &info)) {
+      if (sent && info.Bytes > 0) outcome = TStepOutcome::BadFrame;
+      throw ERegistersModeError();
+    }
+    if (sent) outcome = TStepOutcome::WrongAnswer;
     if (reply->Command != CmdAnswer || reply->DataType != request->DataType) {
       throw ERegistersModeError();
     }
@@ -243,17 +280,42 @@ bool TRegistersAutomat::RunStep(const TStep& step) {
     if (request->DataLen > 0 && (reply->DataLen == 0 || reply->Data[0] != request->Data[0])) {
       throw ERegistersModeError();
     }
+    if (sent) {
+      outcome = TStepOutcome::Answered;
+      const TMonoTime first = seen ? std::min(*seen, info.FirstByte) : info.FirstByte;
+      responseMs = std::chrono::duration<double, std::milli>(first - written).count();
+    }
     DistributeValues(step.Rows, step.Table);
     RunSaveCommands(step.Saves);
     const int count = RequestCount();
     ++stepIndex_;
     if (stepIndex_ >= count) stepIndex_ = 0;
+    if (stepIndex_ == 0) ++cycles_;
     return stepIndex_ == 0;
   } catch (const ERegistersModeError&) {
     EmptyLine(*reply);
     stepIndex_ = 0;
     return false;
   }
+}
+
+std::optional<TMonoTime> TRegistersAutomat::AwaitAnswer() {
+  const auto deadline = Clock::now() + milliseconds(ReplyWaitMs);
+  std::optional<TMonoTime> seen;
+  TSerialLine* line = Transport->Channel();
+  if (line != nullptr && line->CanWaitForInput()) {
+    // Watch the line during the wait, in short slices so that a stop is
+    // answered at once; the wait itself stays as long as ever.
+    while (!seen) {
+      if (Terminated()) throw EThreadMustTerminate();
+      const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) break;
+      seen = line->WaitForInput(std::min(left, PauseSlice));
+    }
+  }
+  const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+  if (!SleepFor(std::max(left, milliseconds(0)))) throw EThreadMustTerminate();
+  return seen;
 }
 
 void TRegistersAutomat::DistributeValues(std::string rows, TRegistersTable* table) {
@@ -273,6 +335,7 @@ void TRegistersAutomat::DistributeValues(std::string rows, TRegistersTable* tabl
     }
     if (*row < 1 || *row > 65535 || next >= values.size()) continue;
     if (table != nullptr) table->SetCurrentValue(*row, values[next]);
+    if (history_ != nullptr) history_->Add(*row, values[next], WallClockMs(), cycles_.load());
     ++next;
   }
 }
@@ -337,8 +400,11 @@ std::unique_ptr<TWorker<TRegistersAutomat>> MakeRegistersAutomat(TMKProtocolTran
                                                                  TMKPParser& parser,
                                                                  TRegistersTable& table,
                                                                  const TDeviceModel& model,
-                                                                 const std::string& deviceAddress) {
+                                                                 const std::string& deviceAddress,
+                                                                 TRegistersStats* stats,
+                                                                 TValueHistory* history) {
   auto automat = std::make_unique<TWorker<TRegistersAutomat>>();
+  automat->SetObservers(stats, history);
   automat->PrepareModel();
   automat->Transport = &transport;
   automat->Parser = &parser;

@@ -21,13 +21,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "modes/device.h"
+#include "modes/regstats.h"
+#include "modes/valuehistory.h"
 #include "modes/worker.h"
+#include "protocol/linetime.h"
 #include "protocol/packet.h"
 #include "text/paramlist.h"
 
@@ -88,6 +92,13 @@ public:
   // The analyser bound to Transport, whose Results hold the values of an answer.
   TMKPParser* Parser = nullptr;
 
+  // Where the automaton reports how each request ended and the values it
+  // accepted (either may be null; not owned). Set before Start(); the
+  // statistics start again at zero with every CopyModel.
+  void SetObservers(TRegistersStats* stats, TValueHistory* history);
+  // Completed cycles since the start (the row number of a value export).
+  std::uint64_t CycleCount() const { return cycles_.load(); }
+
   // Called in the automaton's thread after each step that completed a cycle
   // (the last request answered well). Set before Start().
   void SetOnCycle(std::function<void()> onCycle);
@@ -114,6 +125,9 @@ private:
   // True when the step succeeded; throws EThreadMustTerminate on a stop.
   bool RunStep(const TStep& step);
   void DistributeValues(std::string rows, TRegistersTable* table);
+  // The wait for the answer; the moment its first byte was seen, when the
+  // line can tell.
+  std::optional<TMonoTime> AwaitAnswer();
   void RunSaveCommands(std::string saves);
   void EmptyLine(TMKPPacket& reply);
   // A fault that does not stop polling: one terminal line when it first
@@ -139,6 +153,9 @@ private:
   int stepIndex_ = 0;  // next request to run
 
   std::function<void()> onCycle_;
+  TRegistersStats* stats_ = nullptr;
+  TValueHistory* history_ = nullptr;
+  std::atomic<std::uint64_t> cycles_{0};
 };
 
 // Builds a registers automaton as entering Registers mode does: prepared,
@@ -149,7 +166,9 @@ std::unique_ptr<TWorker<TRegistersAutomat>> MakeRegistersAutomat(TMKProtocolTran
                                                                  TMKPParser& parser,
                                                                  TRegistersTable& table,
                                                                  const TDeviceModel& model,
-                                                                 const std::string& deviceAddress);
+                                                                 const std::string& deviceAddress,
+                                                                 TRegistersStats* stats = nullptr,
+                                                                 TValueHistory* history = nullptr);
 
 // ---- Operations of the Registers page --------------------------------------
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "protocol/transport.h"
+#include "serial/line.h"
 #include "text/hextext.h"
 
 namespace mkp {
@@ -94,8 +95,12 @@ void TDeviceSimulator::SetValue(int reg, const std::string& value) {
 }
 
 bool TDeviceSimulator::Answer(const TMKPPacket& received, TMKPPacket& answer) {
-  if (received.DstAddr == address_ && (AnswerRead(received, answer) || AnswerWrite(received, answer)))
+  lastWasRead_ = false;
+  if (received.DstAddr == address_ && AnswerRead(received, answer)) {
+    lastWasRead_ = true;
     return true;
+  }
+  if (received.DstAddr == address_ && AnswerWrite(received, answer)) return true;
   if (table_ == nullptr) return false;
   const auto rows = table_->Snapshot();
   const int row = FindSlaveRow(*rows, received);
@@ -172,6 +177,27 @@ void TDeviceSimulator::Drift(int reg) {
   }
 }
 
+TDeviceSimulator::TFault TDeviceSimulator::NextReadFault() {
+  ++reads_;
+  auto due = [this](int every) { return every > 0 && reads_ % every == 0; };
+  if (due(misbehaviour_.DropEvery)) return TFault::Drop;
+  if (due(misbehaviour_.CorruptEvery)) return TFault::Corrupt;
+  if (due(misbehaviour_.WrongEvery)) return TFault::Wrong;
+  return TFault::None;
+}
+
+void TDeviceSimulator::SendCorrupted(const TMKPPacket& answer) {
+  std::vector<std::uint8_t> frame(FrameBufferSize);
+  int length = 0;
+  TSerialLine* line = transport_->Channel();
+  if (line == nullptr || !BuildFrame(answer, frame.data(), length) || length <= 0) return;
+  frame[static_cast<std::size_t>(length - 1)] ^= 0x5A;  // the last checksum byte
+  std::size_t count = static_cast<std::size_t>(length);
+  if (line->WriteBytes(frame.data(), count))
+    transport_->AddTerminalLine("-> " + PacketToText(answer) + " (checksum broken on purpose)",
+                                TLineStamp::Now(TLineKind::Sent));
+}
+
 void TDeviceSimulator::Execute() {
   for (;;) {
     if (transport_ != nullptr) {
@@ -180,8 +206,17 @@ void TDeviceSimulator::Execute() {
         if (transport_->ReceivePacket(*received)) {
           TPacketHolder answer;
           if (Answer(*received, *answer)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(AnswerDelayMs));
-            transport_->SendPacket(*answer);
+            const TFault fault = lastWasRead_ ? NextReadFault() : TFault::None;
+            // Another data type of the same addressing (odd stays odd).
+            if (fault == TFault::Wrong) answer->DataType = static_cast<std::uint8_t>(answer->DataType ^ 0x40);
+            if (fault != TFault::Drop) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(std::max(misbehaviour_.DelayMs, 0)));
+              if (fault == TFault::Corrupt) {
+                SendCorrupted(*answer);
+              } else {
+                transport_->SendPacket(*answer);
+              }
+            }
           }
         }
       } catch (const std::exception& e) {

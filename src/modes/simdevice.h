@@ -12,6 +12,9 @@
 // - any other packet is answered from the slave table, when one is given, as
 //   the Slave responder answers it.
 //
+// On purpose, for tests of a master: it may drop, corrupt or mis-answer every
+// Nth read request it receives, and answer after a chosen delay.
+//
 // Registers may drift: each read moves the value by a step, ten steps up and
 // then ten down, so a master sees values change. Created as
 // TWorker<TDeviceSimulator> (see worker.h).
@@ -42,6 +45,19 @@ public:
 
   TDeviceSimulator() = default;
 
+  // Faults on purpose. On the Nth, 2Nth, ... read request received (counted
+  // from 1; 0 never): no answer (Drop), an answer whose data checksum is
+  // broken (Corrupt), or an answer with another data type (Wrong); when two
+  // fall on the same request the first of these wins. DelayMs: the pause
+  // before each answer.
+  struct TMisbehaviour {
+    int DropEvery = 0;
+    int CorruptEvery = 0;
+    int WrongEvery = 0;
+    int DelayMs = AnswerDelayMs;
+  };
+  void SetMisbehaviour(const TMisbehaviour& misbehaviour) { misbehaviour_ = misbehaviour; }
+
   // Set all of these before Start(); none of the pointers is owned.
   void SetTransport(TMKProtocolTransport* transport) { transport_ = transport; }
   // The description; the device's address is the destination of its first
@@ -61,6 +77,11 @@ public:
   // The answer to one received packet, or false when the device keeps quiet.
   // Values of drifting registers move when they are read.
   bool Answer(const TMKPPacket& received, TMKPPacket& answer);
+
+  // What becomes of the answer to the next read request, by the
+  // misbehaviour's schedule (counts the read request).
+  enum class TFault { None, Drop, Corrupt, Wrong };
+  TFault NextReadFault();
 
 protected:
   void Execute() override;
@@ -87,6 +108,8 @@ private:
   bool AnswerRead(const TMKPPacket& received, TMKPPacket& answer);
   bool AnswerWrite(const TMKPPacket& received, TMKPPacket& answer);
   void Drift(int reg);
+  // Writes the answer's frame with its last checksum byte changed.
+  void SendCorrupted(const TMKPPacket& answer);
 
   TMKProtocolTransport* transport_ = nullptr;
   std::vector<TRequest> requests_;
@@ -96,6 +119,9 @@ private:
   TRegistersTable values_;
   std::map<int, TDrift> drift_;
   TMKPParser parser_;  // reads written values; the worker's own
+  TMisbehaviour misbehaviour_;
+  long long reads_ = 0;      // read requests received
+  bool lastWasRead_ = false;  // the last answer made was to a read request
 };
 
 // The bytes that a write template writes for a value text of the given type

@@ -523,6 +523,16 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
   return true;
 }
 
+std::optional<TMonoTime> TCOMPortChannel::WaitForInput(std::chrono::milliseconds timeout) {
+  std::lock_guard rl(readLock_);
+  std::shared_lock hl(handleLock_);
+  if (state_.load() != psOk || fd_ < 0) return std::nullopt;
+  pollfd p{fd_, POLLIN, 0};
+  timespec ts = ToTimespec(std::max<std::chrono::nanoseconds>(timeout, std::chrono::nanoseconds(0)));
+  if (ppoll(&p, 1, &ts, nullptr) > 0 && (p.revents & POLLIN)) return TMonoClock::now();
+  return std::nullopt;
+}
+
 bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
                                 const TUnfinished& unfinished, TMonoTime* firstByte) {
   count = 0;

@@ -111,6 +111,10 @@ public:
   // is not psOk or the device failed. The state does not change.
   bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
                  const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr) override;
+  // Waits for bytes to read (without reading them); none when the port is
+  // not open or nothing came in time.
+  bool CanWaitForInput() const override { return true; }
+  std::optional<TMonoTime> WaitForInput(std::chrono::milliseconds timeout) override;
 
   // Waits until no paced byte is pending (or the timeout passes); true when
   // the pacing queue is empty.

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include "protocol/linetime.h"
 
@@ -40,6 +42,14 @@ public:
   // the moment the first byte of the read arrived (left alone when none did).
   virtual bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
                          const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr) = 0;
+  // Waits up to timeout for bytes to arrive without reading them: the moment
+  // they were seen, or none when nothing came. Only lines for which
+  // CanWaitForInput() is true implement it; the others return none at once.
+  virtual bool CanWaitForInput() const { return false; }
+  virtual std::optional<TMonoTime> WaitForInput(std::chrono::milliseconds timeout) {
+    (void)timeout;
+    return std::nullopt;
+  }
 };
 
 }  // namespace mkp

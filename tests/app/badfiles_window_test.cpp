@@ -136,7 +136,7 @@ private slots:
     QCOMPARE(w->RegisterRows.RowCount(), 2);
     QCOMPARE(w->RegistersTable->model()->rowCount(), 2);
     QCOMPARE(w->RegistersTable->model()->index(1, 0).data().toString(), QString("Level"));
-    QCOMPARE(w->StatusPanels[3]->text(), QString(" pump"));
+    QVERIFY(w->StatusPanels[3]->text().startsWith(" pump"));  // the totals follow each second
     QCOMPARE(QString::fromStdString(w->Automat()->StepEventName()), event);
     QCOMPARE(w->DeviceModel.OneStepDelay, 0);
     QVERIFY(w->RegistersBtns[0]->isEnabled());

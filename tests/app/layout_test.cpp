@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace mkpt;
 
 namespace {
@@ -105,4 +107,28 @@ TEST(LayoutTest, SlaveAndRegistersPages) {
   EXPECT_EQ(l.RegisterColumnWidth, (868 - 4 - 3) / 2);
   EXPECT_EQ(l.ValueColumnWidth, (868 - 4 - 3) / 4);
   EXPECT_EQ(l.SymbolTerminal, (TRect{4, 4, 976, pageHeight - 8}));
+}
+
+TEST(LayoutTest, RegistersPageKeepsTheGridColumnsWithTheStatisticsUnderIt) {
+  const TLayout l = ArrangeControls(Window(1000, 992, 700, TLayoutMode::Registers));
+  const int pageHeight = l.PageControl.Height - 20;
+  // The grid's columns are those of the whole width, as without statistics.
+  EXPECT_EQ(l.RegistersTable.Left, 112);
+  EXPECT_EQ(l.RegistersTable.Width, 868);
+  EXPECT_EQ(l.RegisterColumnWidth, (868 - 4 - 3) / 2);
+  EXPECT_EQ(l.ValueColumnWidth, (868 - 4 - 3) / 4);
+  // The statistics under it, as wide, down to 4 above the page's bottom.
+  EXPECT_EQ(l.RegistersTable.Height, (pageHeight - 8) * 11 / 20);
+  EXPECT_EQ(l.StatisticsTable, (TRect{112, l.RegistersTable.Bottom() + 4, 868, pageHeight - 8 - l.RegistersTable.Height - 4}));
+  EXPECT_EQ(l.StatisticsTable.Bottom(), pageHeight - 4);
+  // The new buttons under "Transmit", one button height apart.
+  EXPECT_EQ(l.ResetStatistics, (TRect{4, 4 + 7 * 25, 100, 25}));
+  EXPECT_EQ(l.PlotButton, (TRect{4, 4 + 9 * 25, 100, 25}));
+  EXPECT_GT(l.ResetStatistics.Top, l.Transmit.Bottom());
+
+  // A low page: the grid keeps its header and four rows, the statistics what is left.
+  const TLayout low = ArrangeControls(Window(1000, 992, 420, TLayoutMode::Registers));
+  EXPECT_GE(low.RegistersTable.Height, std::min(5 * 21 + 4, low.PageControl.Height - 28));
+  EXPECT_GE(low.StatisticsTable.Height, 0);
+  EXPECT_LE(low.StatisticsTable.Bottom(), low.PageControl.Height - 20 - 4 + 1);
 }

@@ -343,7 +343,7 @@ private slots:
     w->show();
     QTRY_COMPARE_WITH_TIMEOUT(w->CurrentMode, wmRegisters, 5000);
     QVERIFY(!w->RegistersBtns[0]->isVisible());  // no "Selecr device"
-    QCOMPARE(w->StatusPanels[3]->text(), QString(" counter"));
+    QVERIFY(w->StatusPanels[3]->text().startsWith(" counter"));  // the totals follow each second
     QVERIFY(w->MainItem("Autoscroll")->isChecked());
     QAbstractItemModel* grid = w->RegistersTable->model();
     QTRY_COMPARE_WITH_TIMEOUT(grid->rowCount(), 1, 5000);  // the grid follows the table a moment later

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -127,4 +128,66 @@ TEST_F(RegistersCommandsThreadTest, WriteSendsOnePacketPerFilledRow) {
   again.Stop();
   ASSERT_EQ(again.Seen().size(), 1u);
   EXPECT_EQ(again.Seen()[0].Text, "010203.0A0B0C.08.05.0300 - 01 10 00 ");
+}
+
+TEST_F(RegistersCommandsThreadTest, PollStatsAndCsvFollowEachCycle) {
+  mkptest::TPtyPair pty;
+  // The first read of register 2 gets an answer of another type.
+  TRegistersPeer peer(pty, [](const TSeenPacket& seen, int index) -> std::vector<std::string> {
+    if (seen.First == 2 && index == 1) return {"0A0B0C.010203.07.0B.0500 - 02 01 00 00 00"};
+    return Device(seen, index);
+  });
+  const std::string csv = dir + "/values.csv";
+  const auto result = RunTool({"poll", "--port", pty.Path(), "--cycles", "2", "--stats", "--csv", csv, description});
+  ASSERT_EQ(result.Status, 0);
+  const std::string table = "1\tСчётчик\t1000\n2\tsecond\t2000\n\n";
+  const std::regex stats(
+      "1\tsent=2 answered=2 no_answer=0 bad_frame=0 wrong_answer=0 write_failed=0 last_ms=[0-9]+\\.[0-9] "
+      "mean_ms=[0-9]+\\.[0-9] max_ms=[0-9]+\\.[0-9]\n"
+      "2\tsent=2 answered=1 no_answer=0 bad_frame=0 wrong_answer=1 write_failed=0 last_ms=[0-9.]+ mean_ms=[0-9.]+ "
+      "max_ms=[0-9.]+\n\n");
+  // After the first cycle (reads 1, 2 refused, 1, 2) and the second; nothing more at the end.
+  const std::size_t second = result.Out.rfind(table);
+  ASSERT_NE(second, std::string::npos) << result.Out;
+  EXPECT_EQ(result.Out.find(table), 0u);
+  EXPECT_TRUE(std::regex_match(result.Out.substr(second + table.size()),
+                               std::regex(std::string("1\tsent=3 answered=3 .*\n2\tsent=3 answered=2 .*\n\n"))))
+      << result.Out;
+  const std::string first = result.Out.substr(table.size(), second - table.size());
+  EXPECT_TRUE(std::regex_match(first, stats)) << first;
+
+  const std::string rows = ReadFile(csv);
+  const std::regex row("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3},1000,2000\r\n");
+  ASSERT_TRUE(rows.rfind("time,Счётчик,second\r\n", 0) == 0) << rows;
+  std::istringstream lines(rows.substr(std::string("time,Счётчик,second\r\n").size()));
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count)
+    EXPECT_TRUE(std::regex_match(line + "\n", row)) << line;
+  EXPECT_EQ(count, 2);
+}
+
+TEST_F(RegistersCommandsThreadTest, PollJsonGivesOneObjectPerCycle) {
+  mkptest::TPtyPair pty;
+  TRegistersPeer peer(pty, Device);
+  const auto result = RunTool({"poll", "--port", pty.Path(), "--cycles", "2", "--json", description});
+  ASSERT_EQ(result.Status, 0);
+  std::istringstream lines(result.Out);
+  std::vector<std::string> objects;
+  for (std::string line; std::getline(lines, line);) objects.push_back(line);
+  ASSERT_EQ(objects.size(), 2u) << result.Out;
+  const std::regex object(
+      "\\{\"cycle\":2,\"requests\":\\[\\{\"request\":1,\"text\":\"090909.0A0B0C.06.05.0100 - 01\",\"sent\":2,"
+      "\"answered\":2,\"no_answer\":0,\"bad_frame\":0,\"wrong_answer\":0,\"write_failed\":0,\"last_ms\":[0-9.]+,"
+      "\"mean_ms\":[0-9.]+,\"max_ms\":[0-9.]+\\},\\{\"request\":2,.*\\}\\]\\}");
+  EXPECT_TRUE(std::regex_match(objects[1], object)) << objects[1];
+  EXPECT_EQ(objects[0].rfind("{\"cycle\":1,", 0), 0u);
+}
+
+TEST_F(RegistersCommandsThreadTest, DeviceMisbehaviourOptionsAreChecked) {
+  for (const char* option : {"--drop-every", "--corrupt-every", "--wrong-every"}) {
+    EXPECT_EQ(RunTool({"device", "--port", "/dev/null", option, "0", description}).Status, 2) << option;
+    EXPECT_EQ(RunTool({"device", "--port", "/dev/null", option, "x", description}).Status, 2) << option;
+  }
+  EXPECT_EQ(RunTool({"device", "--port", "/dev/null", "--delay", "-1", description}).Status, 2);
+  EXPECT_EQ(RunTool({"poll", "--port", "/dev/null", "--csv", "", description}).Status, 2);
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "serial/line.h"
@@ -65,6 +66,14 @@ public:
     chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(count));
     if (chunk.empty()) chunks_.pop_front();
     return true;
+  }
+
+  bool CanWaitForInput() const override { return true; }
+  std::optional<mkp::TMonoTime> WaitForInput(std::chrono::milliseconds timeout) override {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, timeout, [&] { return !chunks_.empty() || state_ != mkp::psOk; })) return std::nullopt;
+    if (chunks_.empty()) return std::nullopt;
+    return mkp::TMonoClock::now();
   }
 
   // ---- The far side ----------------------------------------------------------------
