@@ -12,6 +12,7 @@
 #include <QTest>
 #include <fstream>
 
+#include "app/window_fixture.h"
 #include "app/mainform.h"
 #include "app/portframe.h"
 #include "protocol/packet.h"
@@ -21,22 +22,9 @@ using namespace mkpt;
 
 namespace {
 
-// Answers the file dialogs with a file and remembers the boxes.
-class TRecordingDialogs : public TDialogs {
-public:
-  QStringList Errors;
-  QString FileToOpen;
-  void Error(const QString& text) override { Errors << text; }
-  void Information(const QString&) override {}
-  bool AskYesNo(const QString&) override { return false; }
-  QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return {}; }
-  bool Run(QDialog&) override { return false; }
-};
-
-void WriteFile(const QString& path, const std::string& text) {
-  std::ofstream(path.toStdString(), std::ios::binary) << text;
-}
+using TRecordingDialogs = mkptest::TAnsweringDialogs;
+using mkptest::FrameOf;
+using mkptest::WriteFile;
 
 // Bytes of no text form at all.
 std::string Noise() {
@@ -51,16 +39,6 @@ std::string Noise() {
 
 QString Refusal(const QString& file, const char* what) {
   return QString::fromUtf8("Ошибочное действие : ") + file + ": " + what;
-}
-
-std::vector<std::uint8_t> FrameOf(const std::string& text) {
-  mkp::TPacketHolder packet;
-  if (!mkp::TextToPacket(text, *packet)) return {};
-  std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
-  int length = 0;
-  mkp::BuildFrame(*packet, frame.data(), length);
-  frame.resize(static_cast<std::size_t>(length));
-  return frame;
 }
 
 const std::string Ping = "010203.0A0B0C.04.00.0000";

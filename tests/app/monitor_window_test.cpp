@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/window_fixture.h"
 #include "app/dialogs.h"
 #include "app/mainform.h"
 #include "app/monitorpage.h"
@@ -25,34 +26,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TQuietDialogs : public TDialogs {
-public:
-  QStringList Errors;
-  QString FileToSave;
-  void Error(const QString& text) override { Errors << text; }
-  void Information(const QString&) override {}
-  bool AskYesNo(const QString&) override { return false; }
-  QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
-  bool Run(QDialog&) override { return false; }
-};
-
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::uint8_t> FrameOf(const std::string& text) {
-  mkp::TPacketHolder packet;
-  if (!mkp::TextToPacket(text, *packet)) return {};
-  std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
-  int length = 0;
-  mkp::BuildFrame(*packet, frame.data(), length);
-  frame.resize(static_cast<std::size_t>(length));
-  return frame;
-}
+using TQuietDialogs = mkptest::TAnsweringDialogs;
+using mkptest::FrameOf;
+using mkptest::ReadFile;
 
 const std::string Request = "010203.0A0B0C.06.05.0100 - 01 ";
 const std::string Answer = "0A0B0C.010203.07.05.0300 - 01 E8 03 ";
@@ -76,9 +52,7 @@ private slots:
     QDir::setCurrent(dir_.path());
     dialogs_ = std::make_shared<TQuietDialogs>();
     pty_ = std::make_unique<mkptest::TPtyPair>();
-    std::ofstream("mkpt.ini", std::ios::binary)
-        << "PortNumber=" << pty_->Path()
-        << "\r\nTransferRate=9600\r\nStopBits=1\r\nParity=NONE\r\nReadIntervalTimeout=1\r\nWriteIntervalTimeout=0\r\n";
+    mkptest::WriteFile("mkpt.ini", mkptest::IniFor(pty_->Path()));
   }
   void cleanup() { QDir::setCurrent(previous_); }
 

@@ -24,6 +24,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/window_fixture.h"
 #include "app/dialogs.h"
 #include "app/findbar.h"
 #include "app/mainform.h"
@@ -35,16 +36,7 @@ using namespace mkpt;
 
 namespace {
 
-class TQuietDialogs : public TDialogs {
-public:
-  QStringList Errors, Infos;
-  void Error(const QString& text) override { Errors << text; }
-  void Information(const QString& text) override { Infos << text; }
-  bool AskYesNo(const QString&) override { return false; }
-  QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return {}; }
-  bool Run(QDialog&) override { return false; }
-};
+using TQuietDialogs = mkptest::TAnsweringDialogs;
 
 // The decode lines of a polling session: register 04 every third line.
 std::vector<TPaneLine> Decoded(int first, int count) {

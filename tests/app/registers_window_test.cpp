@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/window_fixture.h"
 #include "app/mainform.h"
 #include "app/registerspage.h"
 #include "modes/registers_peer.h"
@@ -23,28 +24,9 @@ using namespace mkpt;
 
 namespace {
 
-class TQuietDialogs : public TDialogs {
-public:
-  QStringList Errors;
-  QString FileToOpen, FileToSave;
-  void Error(const QString& text) override { Errors << text; }
-  void Information(const QString&) override {}
-  bool AskYesNo(const QString&) override { return false; }
-  QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
-  bool Run(QDialog&) override { return false; }
-};
-
-void WriteFile(const QString& path, const std::string& text) {
-  std::ofstream(path.toStdString(), std::ios::binary) << text;
-}
-
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using TQuietDialogs = mkptest::TAnsweringDialogs;
+using mkptest::ReadFile;
+using mkptest::WriteFile;
 
 }  // namespace
 

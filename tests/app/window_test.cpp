@@ -20,6 +20,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/window_fixture.h"
 #include "app/addressform.h"
 #include "app/mainform.h"
 #include "app/portframe.h"
@@ -29,63 +30,18 @@
 #include "serial/pty_pair.h"
 
 using namespace mkpt;
+using mkptest::FrameOf;
+using mkptest::IniFor;
+using mkptest::ReadFile;
+using mkptest::TAnsweringDialogs;
+using mkptest::WriteFile;
 
 namespace {
-
-// Answers the boxes and dialogs as a test says, and remembers what was shown.
-class TAnsweringDialogs : public TDialogs {
-public:
-  QStringList Errors, Infos, Questions;
-  bool AnswerYes = false;
-  QString FileToSave;
-  void Error(const QString& text) override { Errors << text; }
-  void Information(const QString& text) override { Infos << text; }
-  bool AskYesNo(const QString& text) override {
-    Questions << text;
-    return AnswerYes;
-  }
-  QString FileToOpen;
-  QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
-  // Answers the window's own dialogs; none: cancelled.
-  std::function<bool(QDialog&)> Answer;
-  int DialogsShown = 0;
-  bool Run(QDialog& dialog) override {
-    ++DialogsShown;
-    return Answer ? Answer(dialog) : false;
-  }
-};
-
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const QString& path, const std::string& text) {
-  std::ofstream(path.toStdString(), std::ios::binary) << text;
-}
 
 std::vector<TPaneLine> Lines(int first, int count) {
   std::vector<TPaneLine> lines;
   for (int i = first; i < first + count; ++i) lines.push_back({"line " + std::to_string(i), {}});
   return lines;
-}
-
-std::string IniFor(const std::string& port) {
-  return "PortNumber=" + port + "\r\nTransferRate=9600\r\nStopBits=1\r\nParity=NONE\r\n"
-         "ReadIntervalTimeout=1\r\nWriteIntervalTimeout=0\r\n";
-}
-
-std::vector<std::uint8_t> FrameOf(const std::string& text) {
-  mkp::TPacketHolder packet;
-  if (!mkp::TextToPacket(text, *packet)) return {};
-  std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
-  int length = 0;
-  mkp::BuildFrame(*packet, frame.data(), length);
-  frame.resize(static_cast<std::size_t>(length));
-  return frame;
 }
 
 // Asks the slave on the other end of the line and waits for its answer.

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <regex>
+#include <tuple>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -65,16 +67,36 @@ public:
     if (errReader_.joinable()) errReader_.join();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // What the tool printed (once it has ended).
   const std::string& Out() const { return out_; }
   const std::string& Err() const { return err_; }
+  // Waits until the tool has printed `count` lines starting with `prefix`.
+  bool WaitForLines(const std::string& prefix, std::size_t count, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      {
+        std::lock_guard lk(lock_);
+        std::size_t seen = 0;
+        for (std::size_t at = 0; (at = out_.find(prefix, at)) != std::string::npos; at += prefix.size())
+          if (at == 0 || out_[at - 1] == '\n') ++seen;
+        if (seen >= count) return true;
+      }
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
 
 private:
-  static void Drain(int fd, std::string& into) {
+  void Drain(int fd, std::string& into) {
     char buf[4096];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) into.append(buf, static_cast<std::size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
+      std::lock_guard lk(lock_);
+      into.append(buf, static_cast<std::size_t>(n));
+    }
     close(fd);
   }
+  std::mutex lock_;
   pid_t pid_ = -1;
   int status_ = 0;
   std::thread outReader_, errReader_;
@@ -238,10 +260,13 @@ TEST(PortCommandsTest, MonitorReadsTwoPortsInTimeOrderWithTheirTimesAndNeverWrit
   ByteVec noisy{0x55, 0x66};
   const ByteVec request = Frame(Request);
   noisy.insert(noisy.end(), request.begin(), request.end());
-  for (const auto& [pty, bytes] : {std::pair{&first, Frame(Request)}, std::pair{&second, Frame(Answer)},
-                                   std::pair{&first, noisy}, std::pair{&second, Frame(Answer)}}) {
+  std::size_t lines = 0;
+  for (const auto& [pty, bytes, made] :
+       {std::tuple{&first, Frame(Request), 1}, std::tuple{&second, Frame(Answer), 1}, std::tuple{&first, noisy, 2},
+        std::tuple{&second, Frame(Answer), 1}}) {
     pty->Write(bytes);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    lines += static_cast<std::size_t>(made);
+    ASSERT_TRUE(tool.WaitForLines("terminal\t", lines));  // logged before the other side speaks
   }
   EXPECT_EQ(tool.Wait(), 0) << tool.Err();
   std::vector<std::string> terminal;
@@ -269,9 +294,8 @@ TEST(PortCommandsTest, MonitorJsonGivesOneObjectPerFrameAndBadRead) {
   TToolProcess tool({"monitor", "--port", pty.Path(), "--json", "--count", "2"});
   ASSERT_TRUE(WaitUntilTaken(pty));
   ByteVec bytes = Frame(Answer);
-  bytes.push_back(0x99);  // noise right after the frame, then silence
+  bytes.push_back(0x99);  // noise right after the frame, then another frame
   pty.Write(bytes);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
   pty.Write(Frame(Request));
   EXPECT_EQ(tool.Wait(), 0) << tool.Err();
   std::istringstream out(tool.Out());

@@ -1,0 +1,68 @@
+// What the window tests share: dialogs that answer as a test says, files read
+// and written whole, the settings file for a port, and a frame from its text.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "protocol/packet.h"
+
+namespace mkptest {
+
+// Answers the boxes and dialogs as a test says, and remembers what was shown.
+class TAnsweringDialogs : public mkpt::TDialogs {
+public:
+  QStringList Errors, Infos, Questions;
+  bool AnswerYes = false;
+  QString FileToOpen, FileToSave;
+  void Error(const QString& text) override { Errors << text; }
+  void Information(const QString& text) override { Infos << text; }
+  bool AskYesNo(const QString& text) override {
+    Questions << text;
+    return AnswerYes;
+  }
+  QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
+  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
+  // Answers the window's own dialogs; none: cancelled.
+  std::function<bool(QDialog&)> Answer;
+  int DialogsShown = 0;
+  bool Run(QDialog& dialog) override {
+    ++DialogsShown;
+    return Answer ? Answer(dialog) : false;
+  }
+};
+
+inline std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const QString& path, const std::string& text) {
+  std::ofstream(path.toStdString(), std::ios::binary) << text;
+}
+
+// mkpt.ini naming the port, the other settings at their defaults.
+inline std::string IniFor(const std::string& port) {
+  return "PortNumber=" + port + "\r\nTransferRate=9600\r\nStopBits=1\r\nParity=NONE\r\n"
+         "ReadIntervalTimeout=1\r\nWriteIntervalTimeout=0\r\n";
+}
+
+inline std::vector<std::uint8_t> FrameOf(const std::string& text) {
+  mkp::TPacketHolder packet;
+  if (!mkp::TextToPacket(text, *packet)) return {};
+  std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
+  int length = 0;
+  mkp::BuildFrame(*packet, frame.data(), length);
+  frame.resize(static_cast<std::size_t>(length));
+  return frame;
+}
+
+}  // namespace mkptest
