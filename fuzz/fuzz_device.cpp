@@ -7,9 +7,10 @@
 
 #include "modes/address.h"
 #include "modes/device.h"
+#include "modes/write_packet.h"
 #include "modes/registers_table.h"
 #include "protocol/packet.h"
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -11,7 +11,8 @@
 
 #include "text/cp1251.h"
 #include "text/devnum.h"
-#include "text/hextext.h"
+#include "text/numtext.h"
+#include "text/textcut.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

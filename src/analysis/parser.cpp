@@ -13,6 +13,8 @@
 #include "text/cp1251.h"
 #include "text/devnum.h"
 #include "text/hextext.h"
+#include "text/numtext.h"
+#include "text/textcut.h"
 #include "text/lines.h"
 
 namespace mkp {

@@ -20,6 +20,7 @@
 #include "modes/worker.h"
 #include "modes/device.h"
 #include "modes/registers.h"
+#include "modes/registers_ops.h"
 #include "modes/registers_table.h"
 #include "modes/monitor.h"
 

@@ -19,7 +19,8 @@
 #include "signals.h"
 #include "supervise.h"
 #include "text/cp1251.h"
-#include "text/hextext.h"
+#include "text/numtext.h"
+#include "text/textcut.h"
 
 namespace mkptool {
 

@@ -22,6 +22,7 @@
 #include "signals.h"
 #include "text/cp1251.h"
 #include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkptool {
 

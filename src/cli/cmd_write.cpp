@@ -11,11 +11,12 @@
 #include "command.h"
 #include "modes/device.h"
 #include "modes/registers.h"
+#include "modes/registers_ops.h"
 #include "modes/registers_table.h"
 #include "port_options.h"
 #include "registers_options.h"
 #include "text/cp1251.h"
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkptool {
 

@@ -1,7 +1,7 @@
 #include "modes/address.h"
 
 #include "modes/device.h"
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

@@ -7,6 +7,7 @@
 
 #include "protocol/packet.h"
 #include "text/hextext.h"
+#include "text/textcut.h"
 #include "text/lines.h"
 
 namespace mkp {

@@ -64,15 +64,6 @@ TLoadResult LoadDeviceDescription(const std::string& fileName, TDeviceModel& mod
 // packet text, or a register name or write template with a register number.
 bool ApplyDescriptionLine(const std::string& line, TDeviceModel& model);
 
-// Fills a packet record prepared with InitPacket from a write template (packet
-// text whose data part may hold placeholders "%row%" or "%row:TT%", TT a type
-// code in hexadecimal) and the values of the registers table. The header is
-// taken as written, the data length included; data bytes the template does
-// not produce are zero. False only for a template that is empty or shorter
-// than a header once the separators are removed.
-bool FillWritePacket(const std::string& writeTemplate, TMKPPacket& packet,
-                     const TRegistersTable& table);
-
 // Reads a 32-bit signed integer written the way device descriptions and
 // register values write them: an optional sign, then decimal digits, or
 // hexadecimal digits after "$" or "0x". Leading blanks are allowed, nothing

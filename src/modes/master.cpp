@@ -2,6 +2,7 @@
 
 #include "protocol/packet.h"
 #include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "text/hextext.h"
+#include "text/numtext.h"
 
 namespace mkp {
 

@@ -1,6 +1,6 @@
 #include "modes/registers_table.h"
 
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

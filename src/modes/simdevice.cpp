@@ -7,9 +7,11 @@
 #include <exception>
 #include <thread>
 
+#include "modes/write_packet.h"
 #include "protocol/transport.h"
 #include "serial/line.h"
-#include "text/hextext.h"
+#include "text/numtext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

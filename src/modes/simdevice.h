@@ -124,8 +124,4 @@ private:
   bool lastWasRead_ = false;  // the last answer made was to a read request
 };
 
-// The bytes that a write template writes for a value text of the given type
-// code (BYTE, WORD, L_SINGLE, ...); nothing for a type it does not know.
-std::vector<std::uint8_t> EncodeRegisterValue(int type, const std::string& value);
-
 }  // namespace mkp

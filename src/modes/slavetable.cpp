@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "protocol/packet.h"
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

@@ -1,5 +1,5 @@
-// Write packets of Registers mode: a register's write template filled with
-// the values of the registers table.
+#include "modes/write_packet.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -10,6 +10,8 @@
 #include "protocol/packet.h"
 #include "text/devnum.h"
 #include "text/hextext.h"
+#include "text/numtext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

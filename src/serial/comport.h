@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "serial/line.h"
+#include "serial/portlist.h"
 
 namespace mkp {
 
@@ -66,18 +67,6 @@ class EInvalidPortOperation : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };
-
-// "COM1" .. "COM256" followed by the serial devices present now.
-std::vector<std::string> SerialPortList();
-// Only the serial devices present now (the tail of SerialPortList): the
-// stable /dev/serial/by-id names first, then ttyUSB, ttyACM and the ttyS
-// ports that have a UART behind them, each group in natural order.
-std::vector<std::string> SerialDevicesPresent();
-// The same, looked up under other folders than /dev and /sys/class/tty.
-std::vector<std::string> SerialDevicesUnder(const std::string& dev, const std::string& sysTty);
-// The device path for a port name: "com3" -> "/dev/ttyS2"; a name with "/"
-// unchanged; anything else empty.
-std::string PortDevicePath(const std::string& portName);
 
 class TCOMPortChannel : public TSerialLine {
 public:

@@ -1,6 +1,6 @@
 #include "serial/line_names.h"
 
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

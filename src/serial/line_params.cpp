@@ -3,7 +3,7 @@
 #include <charconv>
 #include <utility>
 
-#include "text/hextext.h"
+#include "text/textcut.h"
 
 namespace mkp {
 

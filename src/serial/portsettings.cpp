@@ -8,7 +8,8 @@
 
 #include "serial/comport.h"
 #include "serial/line_names.h"
-#include "text/hextext.h"
+#include "text/numtext.h"
+#include "text/textcut.h"
 #include "text/lines.h"
 
 namespace mkp {

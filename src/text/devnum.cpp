@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "text/hextext.h"
+#include "text/numtext.h"
 
 namespace mkp {
 

@@ -9,6 +9,7 @@
 
 #include "modes/address.h"
 #include "modes/device.h"
+#include "modes/write_packet.h"
 #include "modes/named_event.h"
 #include "modes/registers_table.h"
 #include "protocol/packet.h"

@@ -15,6 +15,7 @@
 #include "analysis/parser.h"
 #include "modes/named_event.h"
 #include "modes/registers.h"
+#include "modes/registers_ops.h"
 #include "modes/registers_peer.h"
 #include "modes/registers_table.h"
 #include "protocol/transport.h"

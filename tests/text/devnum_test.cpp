@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "text/hextext.h"
+#include "text/numtext.h"
 
 namespace mkp {
 namespace {
