@@ -61,7 +61,8 @@ std::vector<std::uint8_t> StreamOf(int frames, std::vector<std::size_t>& sizes) 
 // Counts the lines; keeps nothing.
 class TCountingPane : public mkp::TLogPane {
 public:
-  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const std::string& line = record.Text;
     if (line.rfind("<- Missing format", 0) == 0) ++missing;
     ++lines;
   }

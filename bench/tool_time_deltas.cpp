@@ -30,7 +30,8 @@ using Clock = std::chrono::steady_clock;
 
 class TTimes : public mkp::TLogPane {
 public:
-  void AddLine(const std::string&, const mkp::TLineStamp& stamp) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const mkp::TLineStamp& stamp = record.Stamp;
     std::lock_guard lk(lock);
     times.push_back(stamp.Time);
   }

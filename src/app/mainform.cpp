@@ -459,24 +459,18 @@ void TMainForm::SendPacket() {
   const auto bytes = mkp::FullPacketBytes(shown);
   if (!bytes) throw std::runtime_error("the full packet does not fit the 2066-byte send buffer");
   const std::string decodeInput = mkp::MasterDecodeInput(ToEngine(HdrTextLE->text()), ToEngine(BodyTextLE->text()));
-  bool written = false;
-  mkp::TLineStamp stamp;
-  WaitFor([&] {
-    std::size_t count = bytes->size();
-    written = Channel.WriteBytes(bytes->data(), count);
-    stamp = mkp::TLineStamp::Now(mkp::TLineKind::Sent);
-    stamp.Time += std::chrono::duration_cast<mkp::TMonoClock::duration>(Channel.PendingWriteTime());
-  });
-  if (!written) return;  // the channel's state shows in the status bar
-  const std::string terminalLine = "-> " + shown;
   const std::string decodeLine = "-> " + Parser.DescribeMaster(decodeInput);
-  Transport.AddTerminalLine(terminalLine, stamp);
-  Transport.AddDecodeLine(decodeLine, stamp);
+  std::exception_ptr failure;
+  WaitFor([&] {
+    // A refused write logs nothing: the channel's state shows in the status bar.
+    try {
+      Transport.SendRaw(bytes->data(), bytes->size(), "-> " + shown, decodeLine);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
   DrainPanes();
-  if (AutosaveEnabled) {
-    Transport.AppendLogLine(Transport.TerminalAutosaveFile, terminalLine);
-    Transport.AppendLogLine(Transport.DecodeAutosaveFile, decodeLine);
-  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TMainForm::ReceivePacket() {
@@ -534,12 +528,8 @@ bool TMainForm::PanesHeld() const { return CurrentMode == wmMonitor && MonitorPa
 
 void TMainForm::ClearPanes() {
   // What the feeds still hold goes too, and the next line is a pane's first.
-  for (TPaneFeed* feed : {&terminalFeed_, &decodeFeed_}) {
-    std::uint64_t dropped = 0;
-    const auto lines = feed->Take(&dropped);
-    feed->RestartTime();
-  }
   Transport.RestartLineTimes();
+  for (TPaneFeed* feed : {&terminalFeed_, &decodeFeed_}) feed->Take();
   TerminalLB->Model().Clear();
   DecodeTerminalLB->Model().Clear();
 }

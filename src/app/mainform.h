@@ -224,7 +224,7 @@ private:
   std::unique_ptr<mkp::TWorkerThread> worker_;
   // Workers asked to stop that may still be in a receive; freed once ended.
   std::vector<std::unique_ptr<mkp::TWorkerThread>> retired_;
-  TPaneFeed terminalFeed_{false}, decodeFeed_{true};
+  TPaneFeed terminalFeed_, decodeFeed_;
   std::vector<QAction*> mainItems_, popupItems_;
   bool busy_ = false;
   bool closeAfterWait_ = false;

@@ -13,9 +13,9 @@
 
 namespace mkpt {
 
-void TPaneFeed::AddLine(const std::string& line, const mkp::TLineStamp& stamp) {
+void TPaneFeed::AddLine(const TPaneLine& line) {
   std::lock_guard lk(lock_);
-  pending_.push_back({line, stamp, timer_.Next(stamp)});
+  pending_.push_back(line);
   if (pending_.size() > mkp::MaxPaneLines + 1) {
     pending_.pop_front();
     ++dropped_;
@@ -31,11 +31,6 @@ std::vector<TPaneLine> TPaneFeed::Take(std::uint64_t* dropped) {
     dropped_ = 0;
   }
   return {std::make_move_iterator(held.begin()), std::make_move_iterator(held.end())};
-}
-
-void TPaneFeed::RestartTime() {
-  std::lock_guard lk(lock_);
-  timer_.Reset();
 }
 
 std::size_t TPaneFeed::Pending() {
@@ -149,9 +144,7 @@ void TPaneModel::SetShowTime(bool on) {
 }
 
 std::string TPaneModel::ShownLine(std::size_t index) const {
-  const TPaneLine& line = lines_[index];
-  if (!showTime_) return line.Text;
-  return mkp::TimePrefix(line.Shown) + line.Text + mkp::AnswerSuffix(line.Shown);
+  return mkp::ShownLine(lines_[index], showTime_);
 }
 
 std::string TPaneModel::Text() const {

@@ -17,35 +17,24 @@
 
 namespace mkpt {
 
-// One line of a pane: the engine's text, when it happened, and the time it
-// shows beside its text (worked out when the pane took it).
-struct TPaneLine {
-  std::string Text;  // Windows-1251
-  mkp::TLineStamp Stamp;
-  mkp::TShownTime Shown;
-};
+using mkp::TPaneLine;
 
-// Lines handed over from any thread; the window takes them in batches. Each
-// line's shown time is worked out here, in the order the lines come. A feed
-// that is not taken from for a while (a held pane) keeps only the newest lines
-// a pane could hold, and counts the others as dropped by the cap.
+// Line records handed over from any thread; the window takes them in
+// batches. A feed that is not taken from for a while (a held pane) keeps only
+// the newest lines a pane could hold, and counts the others as dropped by the
+// cap.
 class TPaneFeed : public mkp::TLogPane {
 public:
-  // answers: latencies are shown for answers (the decode pane).
-  explicit TPaneFeed(bool answers = false) : timer_(answers) {}
-  void AddLine(const std::string& line, const mkp::TLineStamp& stamp) override;
+  void AddLine(const TPaneLine& line) override;
   // Everything added since the last call, oldest first; dropped, when given,
   // receives how many older lines the feed let go meanwhile.
   std::vector<TPaneLine> Take(std::uint64_t* dropped = nullptr);
-  // The next line counts as the first of its pane again (the pane was cleared).
-  void RestartTime();
   std::size_t Pending();
 
 private:
   std::mutex lock_;
   std::deque<TPaneLine> pending_;
   std::uint64_t dropped_ = 0;
-  mkp::TLineTimer timer_;
 };
 
 // A pane's lines with the cap of the engine's panes: holding more than

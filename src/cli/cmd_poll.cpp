@@ -34,7 +34,8 @@ using namespace std::chrono_literals;
 // standard error. The error that stops it is reported with its end.
 class TReportPane : public mkp::TLogPane {
 public:
-  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const std::string& line = record.Text;
     if (line.rfind("-> ", 0) == 0 || line.rfind("<- ", 0) == 0) return;
     if (line.rfind("Registers automaton stopped: ", 0) == 0) return;
     std::cerr << "mkptool poll: " << mkp::Cp1251ToUtf8(line) << std::endl;

@@ -17,17 +17,11 @@ std::mutex& PrintLock() {
 TPanePrinter::TPanePrinter(std::string name) : TPanePrinter(std::move(name), std::cout) {}
 
 TPanePrinter::TPanePrinter(std::string name, std::ostream& out)
-    : name_(std::move(name)), out_(out), timer_(/*answers=*/name_ == "decode") {}
+    : name_(std::move(name)), out_(out) {}
 
-void TPanePrinter::AddLine(const std::string& line, const mkp::TLineStamp& stamp) {
-  std::string text = name_ + '\t';
+void TPanePrinter::AddLine(const mkp::TPaneLine& line) {
+  const std::string text = name_ + '\t' + mkp::Cp1251ToUtf8(mkp::ShownLine(line, timestamps_)) + '\n';
   std::lock_guard lk(PrintLock());
-  if (timestamps_) {
-    const mkp::TShownTime shown = timer_.Next(stamp);
-    text += mkp::TimePrefix(shown) + mkp::Cp1251ToUtf8(line) + mkp::AnswerSuffix(shown) + '\n';
-  } else {
-    text += mkp::Cp1251ToUtf8(line) + '\n';
-  }
   out_ << text;
   out_.flush();
 }

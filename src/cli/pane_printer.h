@@ -18,7 +18,7 @@ public:
   // several threads never mix and keep their order; each line is flushed.
   explicit TPanePrinter(std::string name);
   TPanePrinter(std::string name, std::ostream& out);
-  void AddLine(const std::string& line, const mkp::TLineStamp& stamp) override;
+  void AddLine(const mkp::TPaneLine& line) override;
   // Set before lines arrive.
   void SetTimestamps(bool on) { timestamps_ = on; }
 
@@ -26,7 +26,6 @@ private:
   std::string name_;
   std::ostream& out_;
   bool timestamps_ = false;
-  mkp::TLineTimer timer_;  // under the print lock
 };
 
 }  // namespace mkptool

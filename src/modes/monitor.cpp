@@ -151,10 +151,7 @@ void TBusMonitor::Deliver(const TPortPiece& item) {
   if (!logging_ || transport_ == nullptr) return;
   const std::string prefix = Prefix(item.Port, Ports());
   try {
-    if (parsed)
-      transport_->LogReceived(*packet, piece.FirstByte, prefix);
-    else
-      transport_->LogMissingFormat(piece.Bytes.data(), piece.Bytes.size(), piece.FirstByte, prefix);
+    transport_->LogPiece(piece, parsed ? &*packet : nullptr, prefix, item.Port);
   } catch (const std::exception& e) {
     transport_->AddTerminalLine(ErrorLine(e.what()));
   }

@@ -4,32 +4,6 @@
 
 namespace mkp {
 
-namespace {
-
-std::uint32_t StoredChecksum(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
-}  // namespace
-
-TFrameStart FrameStartAt(const std::uint8_t* bytes, std::size_t count, std::size_t& length) {
-  constexpr std::size_t HeaderSize = 14;
-  if (count < 10) return TFrameStart::More;
-  const std::size_t dataLength = bytes[8] + bytes[9] * 256u;
-  if (dataLength > static_cast<std::size_t>(MaxDataLen)) return TFrameStart::None;
-  if (count < HeaderSize) return TFrameStart::More;
-  if (ComputeChecksum(bytes, static_cast<long>(HeaderSize), 0, 10) != StoredChecksum(bytes + 10))
-    return TFrameStart::None;
-  const std::size_t need = dataLength == 0 ? HeaderSize : dataLength + 18;
-  if (count < need) return TFrameStart::More;
-  if (dataLength > 0 && ComputeChecksum(bytes, static_cast<long>(need), static_cast<long>(HeaderSize),
-                                        static_cast<long>(dataLength)) != StoredChecksum(bytes + HeaderSize + dataLength))
-    return TFrameStart::None;
-  length = need;
-  return TFrameStart::Frame;
-}
-
 void TFrameSplitter::Feed(const std::uint8_t* bytes, std::size_t count, TMonoTime arrived) {
   if (count == 0) return;
   held_.insert(held_.end(), bytes, bytes + count);

@@ -21,7 +21,8 @@
 #include <optional>
 #include <vector>
 
-#include "protocol/linetime.h"
+#include "protocol/packet.h"
+#include "serial/monotime.h"
 
 namespace mkp {
 
@@ -57,10 +58,5 @@ private:
   std::size_t scanned_ = 0;       // held bytes known to start no frame
   std::vector<TBusPiece> pieces_;
 };
-
-// Where a frame could start at these bytes: Frame (with its length), None
-// (these bytes start no frame), or More (it cannot be told yet).
-enum class TFrameStart { Frame, None, More };
-TFrameStart FrameStartAt(const std::uint8_t* bytes, std::size_t count, std::size_t& length);
 
 }  // namespace mkp

@@ -1,5 +1,7 @@
 #include "protocol/linetime.h"
 
+#include "protocol/panes.h"
+
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -99,10 +101,28 @@ std::size_t TimePrefixLength(std::string_view line) {
 }
 
 TShownTime TLineTimer::Next(const TLineStamp& line) {
-  const TShownTime shown = ShownTimeAfter(havePrevious_ ? &previous_ : nullptr, line, answers_);
+  TShownTime shown = ShownTimeAfter(havePrevious_ ? &previous_ : nullptr, line, /*answers=*/false);
+  if (answers_ && line.Kind == TLineKind::Sent) {
+    lastSent_ = line;
+    awaitingAnswer_ = true;
+  } else if (answers_ && line.Kind == TLineKind::Received && awaitingAnswer_ && line.Time >= lastSent_.Time &&
+             line.Time - lastSent_.Time <= AnswerWindow) {
+    const bool addressed = line.Destination != TLineStamp::NoAddress && lastSent_.Source != TLineStamp::NoAddress;
+    const bool answers = addressed ? line.Destination == lastSent_.Source
+                                   : havePrevious_ && previous_.Kind == TLineKind::Sent;
+    if (answers) {
+      shown.AnswerAfterMs = std::chrono::duration<double, std::milli>(line.Time - lastSent_.Time).count();
+      awaitingAnswer_ = false;
+    }
+  }
   previous_ = line;
   havePrevious_ = true;
   return shown;
+}
+
+std::string ShownLine(const TPaneLine& line, bool withTime) {
+  if (!withTime) return line.Text;
+  return TimePrefix(line.Shown) + line.Text + AnswerSuffix(line.Shown);
 }
 
 }  // namespace mkp

@@ -16,10 +16,9 @@
 #include <string>
 #include <string_view>
 
-namespace mkp {
+#include "serial/monotime.h"
 
-using TMonoClock = std::chrono::steady_clock;
-using TMonoTime = TMonoClock::time_point;
+namespace mkp {
 
 enum class TLineKind : std::uint8_t {
   Other = 0,  // errors, "Transmit error!", the workers' messages
@@ -28,8 +27,16 @@ enum class TLineKind : std::uint8_t {
 };
 
 struct TLineStamp {
+  // An address a line does not carry (addresses have 24 bits).
+  static constexpr std::uint32_t NoAddress = 0xFFFFFFFF;
+
   TMonoTime Time{};
   TLineKind Kind = TLineKind::Other;
+  // The source address of a sent frame and the destination of a received
+  // one, where the line is such a frame: a received frame answers the frame
+  // sent before it when it is addressed to that frame's sender.
+  std::uint32_t Source = NoAddress;
+  std::uint32_t Destination = NoAddress;
 
   static TLineStamp Now(TLineKind kind = TLineKind::Other) { return {TMonoClock::now(), kind}; }
 };
@@ -64,16 +71,26 @@ std::string AnswerSuffix(const TShownTime& shown);
 std::size_t TimePrefixLength(std::string_view line);
 
 // One pane's running sequence of lines: the shown time of each new line.
+// In a pane that shows answers, a received line answers the last frame sent
+// when it comes within AnswerWindow of it, is the first to do so, and is
+// addressed to that frame's sender (lines without addresses: when it follows
+// the sent line directly), so that other stations' frames in between neither
+// take nor hide the answer.
 class TLineTimer {
 public:
   explicit TLineTimer(bool answers = false) : answers_(answers) {}
   TShownTime Next(const TLineStamp& line);
-  void Reset() { havePrevious_ = false; }
+  void Reset() {
+    havePrevious_ = false;
+    awaitingAnswer_ = false;
+  }
 
 private:
   bool answers_;
   bool havePrevious_ = false;
   TLineStamp previous_;
+  bool awaitingAnswer_ = false;  // lastSent_ has no answer yet
+  TLineStamp lastSent_;
 };
 
 }  // namespace mkp

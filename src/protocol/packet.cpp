@@ -64,11 +64,6 @@ void PutLE32(std::uint8_t* at, std::uint32_t v) {
   at[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
-std::uint32_t GetLE32(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
 }  // namespace
 
 bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength) {
@@ -79,16 +74,18 @@ bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength)
   if (packet.DataLen < 0 || packet.DataLen > MaxDataLen) return false;
   if (packet.DataLen > 0 && !packet.Data) return false;
   std::memset(frame, 0, FrameBufferSize);
-  std::memcpy(frame, packet.DstAddr.Bytes, 3);
-  std::memcpy(frame + 3, packet.SrcAddr.Bytes, 3);
-  frame[6] = packet.Command;
-  frame[7] = packet.DataType;
-  frame[8] = static_cast<std::uint8_t>(packet.DataLen & 0xFF);
-  frame[9] = static_cast<std::uint8_t>((packet.DataLen >> 8) & 0xFF);
-  PutLE32(frame + 10, ComputeChecksum(frame, FrameBufferSize, 0, 10));
+  using namespace frame;
+  std::memcpy(frame + DstOffset, packet.DstAddr.Bytes, 3);
+  std::memcpy(frame + SrcOffset, packet.SrcAddr.Bytes, 3);
+  frame[CommandOffset] = packet.Command;
+  frame[TypeOffset] = packet.DataType;
+  frame[LengthOffset] = static_cast<std::uint8_t>(packet.DataLen & 0xFF);
+  frame[LengthOffset + 1] = static_cast<std::uint8_t>((packet.DataLen >> 8) & 0xFF);
+  PutLE32(frame + HeaderChecksumOffset, ComputeChecksum(frame, FrameBufferSize, 0, HeaderBytes));
   if (packet.DataLen != 0) {
-    std::memcpy(frame + 14, packet.Data.get(), static_cast<std::size_t>(packet.DataLen));
-    PutLE32(frame + 14 + packet.DataLen, ComputeChecksum(frame, FrameBufferSize, 14, packet.DataLen));
+    std::memcpy(frame + DataOffset, packet.Data.get(), static_cast<std::size_t>(packet.DataLen));
+    PutLE32(frame + DataOffset + packet.DataLen,
+            ComputeChecksum(frame, FrameBufferSize, DataOffset, packet.DataLen));
   }
   frameLength = FrameLength(packet);
   return true;
@@ -96,19 +93,44 @@ bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength)
 
 bool ParseFrame(const std::uint8_t* frame, TMKPPacket& packet) {
   if (frame == nullptr) return false;
-  if (ComputeChecksum(frame, FrameBufferSize, 0, 10) != GetLE32(frame + 10)) return false;
-  std::memcpy(packet.DstAddr.Bytes, frame, 3);
-  std::memcpy(packet.SrcAddr.Bytes, frame + 3, 3);
-  packet.Command = frame[6];
-  packet.DataType = frame[7];
-  packet.DataLen = frame[8] + frame[9] * 256;
+  using namespace frame;
+  if (ComputeChecksum(frame, FrameBufferSize, 0, HeaderBytes) != ReadChecksum(frame + HeaderChecksumOffset)) return false;
+  std::memcpy(packet.DstAddr.Bytes, frame + DstOffset, 3);
+  std::memcpy(packet.SrcAddr.Bytes, frame + SrcOffset, 3);
+  packet.Command = frame[CommandOffset];
+  packet.DataType = frame[TypeOffset];
+  packet.DataLen = static_cast<std::int32_t>(StatedDataLength(frame));
   if (packet.DataLen == 0) return true;
   if (packet.DataLen > MaxDataLen) return false;
-  if (ComputeChecksum(frame, FrameBufferSize, 14, packet.DataLen) != GetLE32(frame + 14 + packet.DataLen))
+  if (ComputeChecksum(frame, FrameBufferSize, DataOffset, packet.DataLen) !=
+      ReadChecksum(frame + DataOffset + packet.DataLen))
     return false;
   if (!packet.Data) return false;  // a record that was never prepared
-  std::memcpy(packet.Data.get(), frame + 14, static_cast<std::size_t>(packet.DataLen));
+  std::memcpy(packet.Data.get(), frame + DataOffset, static_cast<std::size_t>(packet.DataLen));
   return true;
+}
+
+TFrameStart FrameStartAt(const std::uint8_t* bytes, std::size_t count, std::size_t& length) {
+  using namespace frame;
+  if (count < LengthOffset + 2) return TFrameStart::More;
+  const std::size_t dataLength = StatedDataLength(bytes);
+  if (dataLength > static_cast<std::size_t>(MaxDataLen)) return TFrameStart::None;
+  if (count < HeaderSize) return TFrameStart::More;
+  if (ComputeChecksum(bytes, static_cast<long>(HeaderSize), 0, HeaderBytes) !=
+      ReadChecksum(bytes + HeaderChecksumOffset))
+    return TFrameStart::None;
+  const std::size_t need = LengthFor(dataLength);
+  if (count < need) return TFrameStart::More;
+  if (dataLength > 0 && ComputeChecksum(bytes, static_cast<long>(need), static_cast<long>(DataOffset),
+                                        static_cast<long>(dataLength)) != ReadChecksum(bytes + DataOffset + dataLength))
+    return TFrameStart::None;
+  length = need;
+  return TFrameStart::Frame;
+}
+
+bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count) {
+  std::size_t length = 0;
+  return FrameStartAt(bytes, count, length) == TFrameStart::More;
 }
 
 std::string PacketToText(const TMKPPacket& packet) {

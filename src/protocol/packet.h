@@ -11,7 +11,39 @@
 namespace mkp {
 
 constexpr int MaxDataLen = 2048;
-constexpr int FrameBufferSize = 2066;  // 14 + 2048 + 4
+
+// The frame on the wire: the header (destination 3 bytes, source 3, command,
+// data type, data length low and high byte) and its checksum, then, when the
+// length is not 0, the data bytes and their checksum. Numbers are
+// little-endian; a checksum covers the bytes before it back to the header's
+// or the data's start.
+namespace frame {
+constexpr std::size_t DstOffset = 0;
+constexpr std::size_t SrcOffset = 3;
+constexpr std::size_t CommandOffset = 6;
+constexpr std::size_t TypeOffset = 7;
+constexpr std::size_t LengthOffset = 8;  // two bytes, low first
+constexpr std::size_t HeaderBytes = 10;  // what the header checksum covers
+constexpr std::size_t HeaderChecksumOffset = 10;
+constexpr std::size_t ChecksumSize = 4;
+constexpr std::size_t HeaderSize = HeaderBytes + ChecksumSize;  // 14
+constexpr std::size_t DataOffset = HeaderSize;
+// The frame length for a data length: the header alone without data, the
+// data and its checksum after it otherwise.
+constexpr std::size_t LengthFor(std::size_t dataLength) {
+  return dataLength == 0 ? HeaderSize : HeaderSize + dataLength + ChecksumSize;
+}
+// The data length a header states (at least LengthOffset + 2 bytes given).
+constexpr std::size_t StatedDataLength(const std::uint8_t* header) {
+  return header[LengthOffset] + header[LengthOffset + 1] * 256u;
+}
+inline std::uint32_t ReadChecksum(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+}  // namespace frame
+
+constexpr int FrameBufferSize = static_cast<int>(frame::LengthFor(MaxDataLen));  // 2066
 
 // Used inside the frame operations and the transport to abandon an operation;
 // it never reaches their callers.
@@ -74,12 +106,23 @@ bool BuildFrame(const TMKPPacket& packet, std::uint8_t* frame, int& frameLength)
 // The length of the frame that a packet's header announces: 14 bytes without
 // data, the data length + 18 with it.
 inline int FrameLength(const TMKPPacket& packet) {
-  return packet.DataLen == 0 ? 14 : packet.DataLen + 18;
+  return static_cast<int>(frame::LengthFor(static_cast<std::size_t>(packet.DataLen)));
 }
 // Reads a frame buffer of FrameBufferSize bytes; false on a checksum mismatch
 // or a data length above MaxDataLen (header fields may already be copied
 // after a data checksum failure).
 bool ParseFrame(const std::uint8_t* frame, TMKPPacket& packet);
+// Where a frame could start at these bytes: Frame (with its length), None
+// (these bytes start no frame: a length above MaxDataLen, a wrong header or
+// data checksum), or More (it cannot be told yet).
+enum class TFrameStart { Frame, None, More };
+TFrameStart FrameStartAt(const std::uint8_t* bytes, std::size_t count, std::size_t& length);
+// Whether bytes read from the line are the unfinished start of a frame: fewer
+// than a header (they may still become one, unless their length field already
+// exceeds MaxDataLen), or a header whose checksum is right and whose length
+// announces more bytes than there are.
+bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count);
+
 // "DDDDDD.SSSSSS.CC.TT.LLHH - " then each data byte and a blank.
 std::string PacketToText(const TMKPPacket& packet);
 bool SamePacket(const TMKPPacket& a, const TMKPPacket& b);

@@ -1,10 +1,9 @@
-// The two log panes as the engine sees them: sinks of lines. The window's
-// list boxes and mkptool's printer implement TLogPane; TPaneLines is the
-// one model of a pane's lines with its cap, used by the window too.
+// The two log panes as the engine sees them: sinks of line records. The
+// transport makes each record once, where the bytes are handled; the window's
+// panes, the autosave files and mkptool's printer only format it.
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <string>
 
 #include "protocol/linetime.h"
@@ -13,30 +12,24 @@ namespace mkp {
 
 constexpr std::size_t MaxPaneLines = 8096;
 
+// One pane line: its text, when it happened, and the time it shows beside
+// its text (worked out from the line before it in the same pane).
+struct TPaneLine {
+  std::string Text;  // Windows-1251; control characters written visibly
+  TLineStamp Stamp;
+  TShownTime Shown;
+};
+
+// The line as a pane shows it: with its time in front (and an answer's
+// latency after it) when withTime.
+std::string ShownLine(const TPaneLine& line, bool withTime);
+
 class TLogPane {
 public:
   virtual ~TLogPane() = default;
-  // One line (8-bit Windows-1251 text) and when it happened. May be called
-  // from a worker thread: an implementation hands it on to its own thread in
-  // call order.
-  virtual void AddLine(const std::string& line, const TLineStamp& stamp) = 0;
-};
-
-// A pane's lines: a pane holding more than MaxPaneLines lines loses its first
-// line before a new one is added, so it never holds more than MaxPaneLines + 1.
-class TPaneLines {
-public:
-  void Add(std::string line) {
-    if (lines_.size() > MaxPaneLines) lines_.pop_front();
-    lines_.push_back(std::move(line));
-  }
-  void Clear() { lines_.clear(); }
-  std::size_t Count() const { return lines_.size(); }
-  const std::string& operator[](std::size_t i) const { return lines_[i]; }
-  const std::deque<std::string>& Lines() const { return lines_; }
-
-private:
-  std::deque<std::string> lines_;
+  // One line. May be called from a worker thread: an implementation hands it
+  // on to its own thread in call order.
+  virtual void AddLine(const TPaneLine& line) = 0;
 };
 
 }  // namespace mkp

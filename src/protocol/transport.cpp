@@ -8,26 +8,31 @@
 
 #include "analysis/parser.h"
 #include "serial/line.h"
+#include "text/controlchars.h"
 #include "text/hextext.h"
 
 namespace mkp {
+
+namespace {
+
+std::uint32_t AddressAt(const std::uint8_t* bytes) { return bytes[0] | bytes[1] << 8 | bytes[2] << 16; }
+
+// A frame's stamp with the addresses that tell an answer from other traffic.
+TLineStamp FrameStamp(TMonoTime time, TLineKind kind, const std::uint8_t* bytes, std::size_t count) {
+  TLineStamp stamp{time, kind};
+  if (count >= frame::SrcOffset + 3) {
+    stamp.Source = AddressAt(bytes + frame::SrcOffset);
+    stamp.Destination = AddressAt(bytes + frame::DstOffset);
+  }
+  return stamp;
+}
+
+}  // namespace
 
 std::string DecodeFileNameFor(const std::string& terminalFile) {
   const auto slash = terminalFile.find_last_of('/');
   const std::size_t namePos = slash == std::string::npos ? 0 : slash + 1;
   return terminalFile.substr(0, namePos) + "dcd_" + terminalFile.substr(namePos);
-}
-
-bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count) {
-  constexpr std::size_t HeaderSize = 14;
-  if (count >= 10 && bytes[8] + bytes[9] * 256 > MaxDataLen) return false;  // no frame is that long
-  if (count < HeaderSize) return true;
-  const std::uint32_t stated = static_cast<std::uint32_t>(bytes[10]) | static_cast<std::uint32_t>(bytes[11]) << 8 |
-                               static_cast<std::uint32_t>(bytes[12]) << 16 |
-                               static_cast<std::uint32_t>(bytes[13]) << 24;
-  if (ComputeChecksum(bytes, static_cast<long>(HeaderSize), 0, 10) != stated) return false;
-  const int length = bytes[8] + bytes[9] * 256;
-  return count < static_cast<std::size_t>(length == 0 ? HeaderSize : length + 18);
 }
 
 TMKProtocolTransport::TMKProtocolTransport(TSerialLine* channel) : channel_(channel) {}
@@ -48,12 +53,21 @@ void TMKProtocolTransport::SetParser(TMKPParser* parser) {
   std::lock_guard lk(logLock_);
   parser_ = parser;
 }
+void TMKProtocolTransport::SetFrameTap(TFrameTap* tap) {
+  std::lock_guard lk(logLock_);
+  tap_ = tap;
+}
 
-void TMKProtocolTransport::AddLineLocked(TLogPane* pane, const std::string& text, const TLineStamp& stamp) {
-  if (pane == nullptr) return;
-  if (pane == terminalBox_) terminalShown_ = terminalTimer_.Next(stamp);
-  if (pane == decodeBox_) decodeShown_ = decodeTimer_.Next(stamp);
-  pane->AddLine(text, stamp);
+TPaneLine TMKProtocolTransport::AddLineLocked(TLogPane* pane, TLineTimer& timer, const std::string& text,
+                                              const TLineStamp& stamp) {
+  TPaneLine line{ShowControlChars(text), stamp, {}};
+  if (pane == nullptr) {
+    line.Shown.Time = stamp.Time;
+    return line;
+  }
+  line.Shown = timer.Next(stamp);
+  pane->AddLine(line);
+  return line;
 }
 
 void TMKProtocolTransport::RestartLineTimes() {
@@ -62,32 +76,28 @@ void TMKProtocolTransport::RestartLineTimes() {
   decodeTimer_.Reset();
 }
 
-const TShownTime* TMKProtocolTransport::ShownFor(const std::string& fileName) const {
-  if (fileName == TerminalAutosaveFile) return &terminalShown_;
-  if (fileName == DecodeAutosaveFile) return &decodeShown_;
-  return nullptr;
-}
-
 void TMKProtocolTransport::AddTerminalLine(const std::string& text) { AddTerminalLine(text, TLineStamp::Now()); }
 
 void TMKProtocolTransport::AddDecodeLine(const std::string& text) { AddDecodeLine(text, TLineStamp::Now()); }
 
 void TMKProtocolTransport::AddTerminalLine(const std::string& text, const TLineStamp& stamp) {
   std::lock_guard lk(logLock_);
-  AddLineLocked(terminalBox_, text, stamp);
+  AddLineLocked(terminalBox_, terminalTimer_, text, stamp);
 }
 
 void TMKProtocolTransport::AddDecodeLine(const std::string& text, const TLineStamp& stamp) {
   std::lock_guard lk(logLock_);
-  AddLineLocked(decodeBox_, text, stamp);
+  AddLineLocked(decodeBox_, decodeTimer_, text, stamp);
 }
 
 void TMKProtocolTransport::AppendLogLine(const std::string& fileName, const std::string& text) {
   std::lock_guard lk(logLock_);
-  AppendLocked(fileName, text);
+  TPaneLine line{ShowControlChars(text), TLineStamp::Now(), {}};
+  line.Shown.Time = line.Stamp.Time;
+  AppendLocked(fileName, line);
 }
 
-void TMKProtocolTransport::AppendLocked(const std::string& fileName, const std::string& text) {
+void TMKProtocolTransport::AppendLocked(const std::string& fileName, const TPaneLine& line) {
   if (!Autosave.load()) return;
   struct TFileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -95,12 +105,9 @@ void TMKProtocolTransport::AppendLocked(const std::string& fileName, const std::
   std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(fileName.c_str(), "ab"));
   if (!file)
     throw EAutosaveError("Cannot open the autosave file \"" + fileName + "\": " + std::strerror(errno));
-  std::string line = text + "\r\n";
-  if (AutosaveTimes.load())
-    if (const TShownTime* shown = ShownFor(fileName))
-      line = TimePrefix(*shown) + text + AnswerSuffix(*shown) + "\r\n";
+  const std::string text = ShownLine(line, AutosaveTimes.load()) + "\r\n";
   errno = 0;
-  bool ok = std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
+  bool ok = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
   int err = errno;
   ok = std::fclose(file.release()) == 0 && ok;
   if (!ok) {
@@ -109,42 +116,60 @@ void TMKProtocolTransport::AppendLocked(const std::string& fileName, const std::
   }
 }
 
-void TMKProtocolTransport::LogPacket(const TMKPPacket& packet, const std::string& prefix, bool decode,
-                                     const TLineStamp& stamp) {
-  const bool sent = stamp.Kind == TLineKind::Sent;
-  const std::string text = PacketToText(packet);
-  const std::string terminalLine = prefix + text;
+void TMKProtocolTransport::LogFrame(const TFrameLines& lines, const TLineStamp& stamp) {
   std::lock_guard lk(logLock_);
-  AddLineLocked(terminalBox_, terminalLine, stamp);
-  AppendLocked(TerminalAutosaveFile, terminalLine);
-  if (!decode) return;
-  std::string description;
-  if (parser_ != nullptr) description = sent ? parser_->DescribeMaster(text) : parser_->DescribeSlave(text);
-  const std::string decodeLine = prefix + description;
-  AddLineLocked(decodeBox_, decodeLine, stamp);
-  AppendLocked(DecodeAutosaveFile, decodeLine);
+  LogFrameLocked(lines, stamp);
 }
 
-void TMKProtocolTransport::LogReceived(const TMKPPacket& packet, TMonoTime firstByte, const std::string& prefix) {
-  LogPacket(packet, prefix, DecodeEnabled.load(), {firstByte, TLineKind::Received});
+void TMKProtocolTransport::LogFrameLocked(const TFrameLines& lines, const TLineStamp& stamp) {
+  const bool decode = DecodeEnabled.load();
+  const TPaneLine terminal = AddLineLocked(terminalBox_, terminalTimer_, lines.Terminal, stamp);
+  if (lines.Autosave) AppendLocked(TerminalAutosaveFile, terminal);
+  TPaneLine decoded;
+  if (decode) {
+    decoded = AddLineLocked(decodeBox_, decodeTimer_, lines.Decode, stamp);
+    if (lines.Autosave) AppendLocked(DecodeAutosaveFile, decoded);
+  }
+  if (tap_ == nullptr) return;
+  if (!decode) decoded = {ShowControlChars(lines.Decode), stamp, {}};
+  tap_->Frame({lines.Port, stamp.Kind == TLineKind::Sent, lines.Good, lines.Bytes, lines.Count, stamp.Time, &decoded});
+}
+
+void TMKProtocolTransport::LogPacket(const TMKPPacket& packet, const std::uint8_t* bytes, std::size_t count,
+                                     const std::string& prefix, const TLineStamp& stamp, int port) {
+  const bool sent = stamp.Kind == TLineKind::Sent;
+  const std::string text = PacketToText(packet);
+  TFrameLines lines{bytes, count, true, port, prefix + text, prefix, true};
+  // The analyser is shared: describing goes under the log lock, with the lines.
+  std::lock_guard lk(logLock_);
+  if (parser_ != nullptr && (DecodeEnabled.load() || tap_ != nullptr))
+    lines.Decode += sent ? parser_->DescribeMaster(text) : parser_->DescribeSlave(text);
+  LogFrameLocked(lines, stamp);
 }
 
 void TMKProtocolTransport::LogMissingFormat(const std::uint8_t* bytes, std::size_t count, TMonoTime firstByte,
-                                            const std::string& prefix) {
+                                            const std::string& prefix, int port) {
   if (count == 0) return;
-  const TLineStamp stamp{firstByte, TLineKind::Received};
   const std::string hex = BytesToHexText(bytes, count, static_cast<long>(count));
-  std::lock_guard lk(logLock_);
-  AddLineLocked(terminalBox_, prefix + "Missing format : " + hex, stamp);
-  if (DecodeEnabled.load()) AddLineLocked(decodeBox_, prefix + "Missing format", stamp);
+  LogFrame({bytes, count, false, port, prefix + "Missing format : " + hex, prefix + "Missing format", false},
+           {firstByte, TLineKind::Received});
+}
+
+void TMKProtocolTransport::LogPiece(const TBusPiece& piece, const TMKPPacket* packet, const std::string& prefix,
+                                    int port) {
+  if (packet != nullptr)
+    LogPacket(*packet, piece.Bytes.data(), piece.Bytes.size(), prefix,
+              FrameStamp(piece.FirstByte, TLineKind::Received, piece.Bytes.data(), piece.Bytes.size()), port);
+  else
+    LogMissingFormat(piece.Bytes.data(), piece.Bytes.size(), piece.FirstByte, prefix, port);
 }
 
 bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet, TMonoTime* written) {
   std::lock_guard io(ioLock_);
   std::vector<std::uint8_t> frame(FrameBufferSize);
+  int length = 0;
   bool sent = false;
   try {
-    int length = 0;
     if (channel_ == nullptr || !BuildFrame(packet, frame.data(), length)) throw EMKProtocolFailure();
     std::size_t count = static_cast<std::size_t>(length);
     if (!channel_->WriteBytes(frame.data(), count)) throw EMKProtocolFailure();
@@ -152,17 +177,33 @@ bool TMKProtocolTransport::SendPacket(const TMKPPacket& packet, TMonoTime* writt
   } catch (const EMKProtocolFailure&) {
   }
   TLineStamp stamp = TLineStamp::Now(sent ? TLineKind::Sent : TLineKind::Other);
-  // A paced write ends when its last byte has gone out.
-  if (sent) stamp.Time += std::chrono::duration_cast<TMonoClock::duration>(channel_->PendingWriteTime());
-  const bool decode = DecodeEnabled.load();
   if (!sent) {
+    const bool decode = DecodeEnabled.load();
     std::lock_guard lk(logLock_);
-    AddLineLocked(terminalBox_, "-> Transmit error!", stamp);
-    if (decode) AddLineLocked(decodeBox_, "-> Transmit error!", stamp);
+    AddLineLocked(terminalBox_, terminalTimer_, "-> Transmit error!", stamp);
+    if (decode) AddLineLocked(decodeBox_, decodeTimer_, "-> Transmit error!", stamp);
     return false;
   }
+  // A paced write ends when its last byte has gone out.
+  stamp = FrameStamp(stamp.Time + std::chrono::duration_cast<TMonoClock::duration>(channel_->PendingWriteTime()),
+                     TLineKind::Sent, frame.data(), static_cast<std::size_t>(length));
   if (written != nullptr) *written = stamp.Time;
-  LogPacket(packet, "-> ", decode, stamp);
+  LogPacket(packet, frame.data(), static_cast<std::size_t>(length), "-> ", stamp);
+  return true;
+}
+
+bool TMKProtocolTransport::SendRaw(const std::uint8_t* bytes, std::size_t count, const std::string& terminalLine,
+                                   const std::string& decodeLine, TMonoTime* written) {
+  std::lock_guard io(ioLock_);
+  std::size_t taken = count;
+  if (channel_ == nullptr || !channel_->WriteBytes(bytes, taken)) return false;
+  const TLineStamp stamp = FrameStamp(
+      TMonoClock::now() + std::chrono::duration_cast<TMonoClock::duration>(channel_->PendingWriteTime()),
+      TLineKind::Sent, bytes, count);
+  if (written != nullptr) *written = stamp.Time;
+  std::size_t length = 0;
+  const bool good = FrameStartAt(bytes, count, length) == TFrameStart::Frame && length == count;
+  LogFrame({bytes, count, good, 1, terminalLine, decodeLine, true}, stamp);
   return true;
 }
 
@@ -190,7 +231,7 @@ bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet, TReceiveInfo* info)
     LogMissingFormat(frame.data(), received, firstByte, "<- ");
     return false;
   }
-  LogPacket(packet, "<- ", DecodeEnabled.load(), {firstByte, TLineKind::Received});
+  LogPacket(packet, frame.data(), received, "<- ", FrameStamp(firstByte, TLineKind::Received, frame.data(), received));
   return true;
 }
 

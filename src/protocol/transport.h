@@ -15,6 +15,11 @@
 // a frame while the bytes so far are the unfinished start of one
 // (FrameUnfinished), and otherwise ends at the line's read interval.
 //
+// Each pane line is one record (TPaneLine) made here, once: its text (control
+// characters written visibly), its stamp, and the time it shows, from the one
+// timer of its pane. The panes, the autosave files and a frame tap (a
+// capture) all get it from here.
+//
 // Threads: sends and receives are serialised by one lock, held across the
 // line's read; pane lines (and autosave lines) by another, never held across
 // a read, so a line added from the window's thread never waits for a
@@ -30,6 +35,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "protocol/framesplit.h"
 #include "protocol/packet.h"
 #include "protocol/panes.h"
 
@@ -52,17 +58,30 @@ inline constexpr const char* TerminalAutosaveName = "MKPTest.trm";
 // file-name part, same folder ("logs/run.trm" -> "logs/dcd_run.trm").
 std::string DecodeFileNameFor(const std::string& terminalFile);
 
-// Whether bytes read from the line are the unfinished start of a frame: fewer
-// than a header (they may still become one, unless their length field already
-// exceeds MaxDataLen), or a header whose checksum is right and whose length
-// announces more bytes than there are.
-bool FrameUnfinished(const std::uint8_t* bytes, std::size_t count);
-
 // What a receive saw: how many bytes the read gave and when the first of them
 // arrived.
 struct TReceiveInfo {
   std::size_t Bytes = 0;
   TMonoTime FirstByte{};
+};
+
+// A frame (or bytes that formed none) as it went over the line, handed to a
+// frame tap where it is logged: a capture writes it.
+struct TFrameRecord {
+  int Port = 1;       // the line: 1, or 2 for a monitor's second port
+  bool Sent = false;  // written by us; false: received
+  bool Good = true;   // a whole frame; false: "Missing format" bytes
+  const std::uint8_t* Bytes = nullptr;
+  std::size_t Count = 0;
+  TMonoTime Time{};
+  const TPaneLine* Decode = nullptr;  // the decode pane's line of it
+};
+
+class TFrameTap {
+public:
+  virtual ~TFrameTap() = default;
+  // Called under the transport's log lock, in the thread that moved the frame.
+  virtual void Frame(const TFrameRecord& frame) = 0;
 };
 
 class TMKProtocolTransport {
@@ -76,22 +95,30 @@ public:
   TSerialLine* Channel() const { return channel_; }
   TMKPParser* Parser() const { return parser_; }
 
+  // The tap that gets every frame moved (null: none; not owned). May be set
+  // and cleared at any time; Frame() is not called after SetFrameTap returns.
+  void SetFrameTap(TFrameTap* tap);
+
   // Frames and writes the packet; logs "-> ..." or "-> Transmit error!".
   // written, when given, receives the moment the write ended (on success).
   // May throw EAutosaveError, or what the analyser throws.
   bool SendPacket(const TMKPPacket& packet, TMonoTime* written = nullptr);
+  // Writes the bytes as they are; when the line takes them, logs the given
+  // terminal and decode lines as a sent frame's (the Master page's raw send).
+  // When it does not, nothing is logged. May throw EAutosaveError.
+  bool SendRaw(const std::uint8_t* bytes, std::size_t count, const std::string& terminalLine,
+               const std::string& decodeLine, TMonoTime* written = nullptr);
   // One read of up to FrameBufferSize bytes; logs "<- ..." or
   // "<- Missing format : ..."; nothing arrived logs nothing. The received
   // count must be exactly the frame length the header announces. info, when
   // given, tells what the read saw.
   bool ReceivePacket(TMKPPacket& packet, TReceiveInfo* info = nullptr);
 
-  // The lines of a frame received by someone else (a bus monitor), under the
-  // given direction prefix ("<- ", "<-1 "): as ReceivePacket logs them.
-  void LogReceived(const TMKPPacket& packet, TMonoTime firstByte, const std::string& prefix);
-  // The lines of bytes that formed no frame, as ReceivePacket logs them.
-  void LogMissingFormat(const std::uint8_t* bytes, std::size_t count, TMonoTime firstByte,
-                        const std::string& prefix);
+  // The lines of a piece read by someone else (a bus monitor), under the
+  // given direction prefix ("<- ", "<-1 "): a frame (packet: the frame read
+  // back) as ReceivePacket logs it, bad bytes (packet null) as "Missing
+  // format". port: the line it came from, for a frame tap.
+  void LogPiece(const TBusPiece& piece, const TMKPPacket* packet, const std::string& prefix, int port = 1);
 
   // One line to a pane; nothing when the pane is absent. Without a stamp the
   // line is of kind Other, made now.
@@ -101,8 +128,7 @@ public:
   void AddDecodeLine(const std::string& text, const TLineStamp& stamp);
   // Appends the line and CR LF to the file when Autosave is on, opening and
   // closing the file for the line (created when missing). The text is written
-  // as it is held (Windows-1251). With AutosaveTimes on, a line of an autosave
-  // file starts with the time the last line of its pane shows. Throws
+  // as it is held (Windows-1251), control characters written visibly. Throws
   // EAutosaveError on failure.
   void AppendLogLine(const std::string& fileName, const std::string& text);
   // The next line of each pane counts as its first again (the panes were
@@ -126,13 +152,28 @@ public:
   std::atomic<bool> AutosaveTimes{false};
 
 private:
+  // What a frame moved is logged as: the bytes on the line and its two lines.
+  struct TFrameLines {
+    const std::uint8_t* Bytes = nullptr;
+    std::size_t Count = 0;
+    bool Good = true;
+    int Port = 1;
+    std::string Terminal;
+    std::string Decode;
+    bool Autosave = true;  // "Missing format" lines go to the panes only
+  };
   // The terminal and decode lines (and autosave lines) of a packet moved.
-  void LogPacket(const TMKPPacket& packet, const std::string& prefix, bool decode, const TLineStamp& stamp);
-  // The log lock is held.
-  void AddLineLocked(TLogPane* pane, const std::string& text, const TLineStamp& stamp);
-  void AppendLocked(const std::string& fileName, const std::string& text);
-  // The time shown by the last line of the pane an autosave file follows.
-  const TShownTime* ShownFor(const std::string& fileName) const;
+  void LogPacket(const TMKPPacket& packet, const std::uint8_t* bytes, std::size_t count, const std::string& prefix,
+                 const TLineStamp& stamp, int port = 1);
+  void LogMissingFormat(const std::uint8_t* bytes, std::size_t count, TMonoTime firstByte,
+                        const std::string& prefix, int port = 1);
+  // Logs both lines (the decode line while DecodeEnabled) and hands the frame
+  // to the tap. Takes the log lock; LogFrameLocked with it held.
+  void LogFrame(const TFrameLines& lines, const TLineStamp& stamp);
+  void LogFrameLocked(const TFrameLines& lines, const TLineStamp& stamp);
+  // The log lock is held. The record made for the pane.
+  TPaneLine AddLineLocked(TLogPane* pane, TLineTimer& timer, const std::string& text, const TLineStamp& stamp);
+  void AppendLocked(const std::string& fileName, const TPaneLine& line);
 
   TSerialLine* channel_ = nullptr;
   TLogPane* terminalBox_ = nullptr;
@@ -140,9 +181,9 @@ private:
   TMKPParser* parser_ = nullptr;
   std::mutex ioLock_;   // one send or receive on the line at a time
   std::mutex logLock_;  // panes, analyser and autosave files; after ioLock_
-  // Under logLock_: the shown time of each pane's lines, for the autosave files.
+  TFrameTap* tap_ = nullptr;  // under logLock_
+  // Under logLock_: the one timer of each pane.
   TLineTimer terminalTimer_{false}, decodeTimer_{true};
-  TShownTime terminalShown_, decodeShown_;
 };
 
 }  // namespace mkp

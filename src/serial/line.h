@@ -6,11 +6,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <chrono>
 #include <functional>
 #include <optional>
 
-#include "protocol/linetime.h"
+#include "serial/monotime.h"
 
 namespace mkp {
 

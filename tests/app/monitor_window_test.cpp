@@ -95,14 +95,18 @@ private slots:
 
     // The autosave files get the lines as shown too.
     w.RunOperation(opToggleAutosave);
-    w.Transport.AddTerminalLine("-> raw", {t0 + 20042us, mkp::TLineKind::Sent});
-    w.Transport.AppendLogLine(w.Transport.TerminalAutosaveFile, "-> raw");
+    const std::string text = "0A0B0C.010203.07.05.0100 - 01 ";
+    mkp::TPacketHolder packet;
+    QVERIFY(mkp::TextToPacket(text, *packet));
+    const mkp::TBusPiece piece{true, FrameOf(text), t0 + 20042us};
+    w.Transport.LogPiece(piece, &*packet, "<- ");
     const std::string saved = ReadFile(dir_.filePath("MKPTest.trm"));
-    QCOMPARE(saved, mkp::LocalTimeOfDay(t0 + 20042us) + " +4.000 -> raw\r\n");
+    QCOMPARE(saved, mkp::LocalTimeOfDay(t0 + 20042us) + " +4.000 <- " + text + "\r\n");
     w.RunOperation(opToggleShowTime);
-    w.Transport.AppendLogLine(w.Transport.TerminalAutosaveFile, "-> raw");
-    QCOMPARE(ReadFile(dir_.filePath("MKPTest.trm")), saved + "-> raw\r\n");
+    w.Transport.LogPiece(piece, &*packet, "<- ");
+    QCOMPARE(ReadFile(dir_.filePath("MKPTest.trm")), saved + "<- " + text + "\r\n");
     w.RunOperation(opToggleAutosave);
+    w.DrainPanes();
     QCOMPARE(terminal.index(1).data().toString(), QString("<- answer"));
     // After Clear the next line is a pane's first again.
     w.RunOperation(opClearTerminal);

@@ -50,7 +50,9 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 class TLines : public mkp::TLogPane {
 public:
-  void AddLine(const std::string& line, const mkp::TLineStamp& stamp) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const std::string& line = record.Text;
+    const mkp::TLineStamp& stamp = record.Stamp;
     std::lock_guard lk(lock_);
     lines_.push_back(line);
     stamps_.push_back(stamp);

@@ -39,7 +39,8 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 class TLinePane : public TLogPane {
 public:
-  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const std::string& line = record.Text;
     std::lock_guard guard(lock_);
     lines_.push_back(line);
   }

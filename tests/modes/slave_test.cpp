@@ -56,7 +56,8 @@ Bytes Frame(const std::string& text) {
 
 class TCapturePane : public mkp::TLogPane {
 public:
-  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const std::string& line = record.Text;
     std::lock_guard lock(mutex_);
     lines_.push_back(line);
     if (line.rfind("<- ", 0) == 0) {

@@ -68,3 +68,23 @@ TEST(LineTimeTest, TimePrefixIsRecognisedOnlyInItsExactForm) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LineTimeTest, TheAnswerIsTheFirstFrameAddressedToTheSenderWhateverComesBetween) {
+  using namespace mkp;
+  TLineTimer pane(/*answers=*/true);
+  const TMonoTime t0 = TMonoClock::now();
+  auto frame = [&](std::chrono::microseconds at, TLineKind kind, std::uint32_t src, std::uint32_t dst) {
+    TLineStamp stamp{t0 + at, kind};
+    stamp.Source = src;
+    stamp.Destination = dst;
+    return pane.Next(stamp);
+  };
+  frame(0us, TLineKind::Sent, 0x0A0B0C, 0x010203);
+  EXPECT_FALSE(frame(3000us, TLineKind::Received, 0x111111, 0x222222).AnswerAfterMs);  // another station's
+  EXPECT_EQ(frame(12000us, TLineKind::Received, 0x010203, 0x0A0B0C).AnswerAfterMs, 12.0);
+  EXPECT_FALSE(frame(13000us, TLineKind::Received, 0x010203, 0x0A0B0C).AnswerAfterMs);  // answered already
+}
+
+}  // namespace

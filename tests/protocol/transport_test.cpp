@@ -16,6 +16,7 @@
 #include "serial/comport.h"
 #include "serial/memory_line.h"
 #include "serial/pty_pair.h"
+#include "text/controlchars.h"
 #include "text/cp1251.h"
 #include "text/hextext.h"
 
@@ -33,7 +34,8 @@ struct TRecorder {
 class TRecordingPane : public TLogPane {
 public:
   TRecordingPane(TRecorder& rec, bool terminal) : rec_(rec), terminal_(terminal) {}
-  void AddLine(const std::string& line, const mkp::TLineStamp&) override {
+  void AddLine(const mkp::TPaneLine& record) override {
+    const std::string& line = record.Text;
     std::lock_guard lk(rec_.lock);
     (terminal_ ? rec_.terminal : rec_.decode).push_back(line);
     rec_.both.push_back((terminal_ ? "T " : "D ") + line);
@@ -294,14 +296,6 @@ TEST_F(TransportAutosaveTest, UnwritableAutosaveFileThrowsAfterThePaneLine) {
   EXPECT_NO_THROW(transport_.AppendLogLine(transport_.TerminalAutosaveFile, "x"));
 }
 
-TEST(PaneLinesTest, CapKeepsTheNewestLines) {
-  TPaneLines pane;
-  for (std::size_t i = 0; i < MaxPaneLines + 6; ++i) pane.Add(std::to_string(i));
-  EXPECT_EQ(pane.Count(), MaxPaneLines + 1);
-  EXPECT_EQ(pane[0], "5");
-  EXPECT_EQ(pane[pane.Count() - 1], std::to_string(MaxPaneLines + 5));
-}
-
 class TransportThreadTest : public TransportTest {};
 
 TEST_F(TransportThreadTest, LinesOfOneCallStayTogether) {
@@ -346,6 +340,59 @@ TEST(TransportLockTest, APaneLineDoesNotWaitForAReceiveInProgress) {
   line.Write({0x01});  // ends the receive
   worker.join();
   EXPECT_EQ(rec.terminal, (std::vector<std::string>{"from the window", "<- Missing format : 01 "}));
+}
+
+}  // namespace
+
+namespace {
+
+struct TTapRecord {
+  bool Sent, Good;
+  ByteVec Bytes;
+  std::string Decode;
+};
+class TRecordingTap : public TFrameTap {
+public:
+  void Frame(const TFrameRecord& frame) override {
+    frames.push_back({frame.Sent, frame.Good, ByteVec(frame.Bytes, frame.Bytes + frame.Count), frame.Decode->Text});
+  }
+  std::vector<TTapRecord> frames;
+};
+
+TEST_F(TransportTest, RawSendsAndEveryFrameMovedReachTheTapWithTheirDecodeLine) {
+  TRecordingTap tap;
+  transport_.SetFrameTap(&tap);
+  TPacketHolder p, got;
+  SetPacket(*p, CmdRead, 5, {0x01});
+  const ByteVec frame = FrameOf(*p);
+  ASSERT_TRUE(transport_.SendRaw(frame.data(), frame.size(), "-> typed text", "-> described"));
+  EXPECT_EQ(pty_.Read(frame.size(), 2000), frame);
+  pty_.Write(frame);
+  ASSERT_TRUE(transport_.ReceivePacket(*got));
+  pty_.Write({0xEE, 0xEE});
+  EXPECT_FALSE(transport_.ReceivePacket(*got));
+  transport_.SetFrameTap(nullptr);
+  EXPECT_EQ(rec_.terminal[0], "-> typed text");
+  EXPECT_EQ(rec_.decode[0], "-> described");
+  ASSERT_EQ(tap.frames.size(), 3u);
+  EXPECT_TRUE(tap.frames[0].Sent && tap.frames[0].Good);
+  EXPECT_EQ(tap.frames[0].Bytes, frame);
+  EXPECT_EQ(tap.frames[0].Decode, "-> described");
+  EXPECT_FALSE(tap.frames[1].Sent);
+  EXPECT_EQ(tap.frames[1].Decode, rec_.decode[1]);
+  EXPECT_FALSE(tap.frames[2].Good);
+  EXPECT_EQ(tap.frames[2].Bytes, (ByteVec{0xEE, 0xEE}));
+  // A refused raw write logs nothing.
+  channel_.ClosePort();
+  const std::size_t lines = rec_.both.size();
+  EXPECT_FALSE(transport_.SendRaw(frame.data(), frame.size(), "-> x", "-> x"));
+  EXPECT_EQ(rec_.both.size(), lines);
+}
+
+TEST_F(TransportTest, ALineBreakInsideADecodedTextStaysOneVisibleLine) {
+  transport_.AddDecodeLine("<- name\r\nnext\x7F \\x41");
+  EXPECT_EQ(rec_.decode.back(), "<- name\\x0D\\x0Anext\\x7F \\x5Cx41");
+  EXPECT_EQ(HideControlChars(rec_.decode.back()), "<- name\r\nnext\x7F \\x41");
 }
 
 }  // namespace
