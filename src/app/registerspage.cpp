@@ -88,7 +88,7 @@ constexpr std::size_t kMaxDrawnPoints = 1000;
 
 const char* const kStatisticsHeaders[TStatisticsModel::ColumnCount] = {
     "Request", "Sent", "Answered", "No answer", "Bad frame", "Wrong answer", "Write failed",
-    "Last, ms", "Mean, ms", "Max, ms"};
+    "Other traffic", "Last, ms", "Mean, ms", "Max, ms"};
 
 }  // namespace
 
@@ -118,9 +118,10 @@ QVariant TStatisticsModel::data(const QModelIndex& index, int role) const {
     case 4: return QString::number(s.BadFrame);
     case 5: return QString::number(s.WrongAnswer);
     case 6: return QString::number(s.WriteFailed);
-    case 7: return QString::fromStdString(mkp::StatsMsText(s.LastMs));
-    case 8: return QString::fromStdString(mkp::StatsMsText(s.MeanMs()));
-    case 9: return QString::fromStdString(mkp::StatsMsText(s.MaxMs));
+    case 7: return QString::number(s.OtherTraffic);
+    case 8: return QString::fromStdString(mkp::StatsMsText(s.LastMs));
+    case 9: return QString::fromStdString(mkp::StatsMsText(s.MeanMs()));
+    case 10: return QString::fromStdString(mkp::StatsMsText(s.MaxMs));
   }
   return {};
 }

@@ -39,7 +39,7 @@ class TMainForm;
 class TStatisticsModel : public QAbstractTableModel {
   Q_OBJECT
 public:
-  static constexpr int ColumnCount = 10;
+  static constexpr int ColumnCount = 11;
   explicit TStatisticsModel(const mkp::TRegistersStats& stats, QObject* parent = nullptr);
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

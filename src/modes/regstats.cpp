@@ -45,6 +45,12 @@ void TRegistersStats::Record(int request, TStepOutcome outcome, std::optional<do
   }
 }
 
+void TRegistersStats::RecordOtherTraffic(int request, std::uint64_t frames) {
+  std::lock_guard guard(lock_);
+  if (request < 0 || static_cast<std::size_t>(request) >= rows_.size()) return;
+  rows_[static_cast<std::size_t>(request)].OtherTraffic += frames;
+}
+
 std::vector<TRequestStats> TRegistersStats::Snapshot() const {
   std::lock_guard guard(lock_);
   return rows_;
@@ -76,7 +82,7 @@ std::string StatsLine(const TRequestStats& s) {
   return "sent=" + std::to_string(s.Sent) + " answered=" + std::to_string(s.Answered) +
          " no_answer=" + std::to_string(s.NoAnswer) + " bad_frame=" + std::to_string(s.BadFrame) +
          " wrong_answer=" + std::to_string(s.WrongAnswer) + " write_failed=" + std::to_string(s.WriteFailed) +
-         " last_ms=" + StatsMsText(s.LastMs) + " mean_ms=" + StatsMsText(s.MeanMs()) +
+         " other_traffic=" + std::to_string(s.OtherTraffic) + " last_ms=" + StatsMsText(s.LastMs) + " mean_ms=" + StatsMsText(s.MeanMs()) +
          " max_ms=" + StatsMsText(s.MaxMs);
 }
 
@@ -111,7 +117,8 @@ std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows) {
            ",\"sent\":" + std::to_string(s.Sent) + ",\"answered\":" + std::to_string(s.Answered) +
            ",\"no_answer\":" + std::to_string(s.NoAnswer) + ",\"bad_frame\":" + std::to_string(s.BadFrame) +
            ",\"wrong_answer\":" + std::to_string(s.WrongAnswer) +
-           ",\"write_failed\":" + std::to_string(s.WriteFailed) + ",\"last_ms\":" + StatsMsText(s.LastMs, "null") +
+           ",\"write_failed\":" + std::to_string(s.WriteFailed) +
+           ",\"other_traffic\":" + std::to_string(s.OtherTraffic) + ",\"last_ms\":" + StatsMsText(s.LastMs, "null") +
            ",\"mean_ms\":" + StatsMsText(s.MeanMs(), "null") + ",\"max_ms\":" + StatsMsText(s.MaxMs, "null") + "}";
   }
   return out + "]}";

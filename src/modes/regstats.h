@@ -32,6 +32,9 @@ struct TRequestStats {
   std::uint64_t BadFrame = 0;
   std::uint64_t WrongAnswer = 0;
   std::uint64_t WriteFailed = 0;
+  // Frames of other stations seen while this request's answer was awaited
+  // (passed over, not counted as an outcome).
+  std::uint64_t OtherTraffic = 0;
   // Response times of accepted answers, milliseconds; none before the first.
   std::optional<double> LastMs;
   std::optional<double> MaxMs;
@@ -60,6 +63,9 @@ public:
   // passed over.
   void Record(int request, TStepOutcome outcome, std::optional<double> responseMs = std::nullopt);
 
+  // Frames of other stations seen while the request's answer was awaited.
+  void RecordOtherTraffic(int request, std::uint64_t frames);
+
   std::vector<TRequestStats> Snapshot() const;
   TStatsTotals Totals() const;
   // Changes with every Reset, so a view knows to rebuild its rows.
@@ -74,7 +80,7 @@ private:
 // "12.3", or "-" for none.
 std::string StatsMsText(const std::optional<double>& ms, const char* none = "-");
 // "sent=N answered=N no_answer=N bad_frame=N wrong_answer=N write_failed=N
-// last_ms=X mean_ms=X max_ms=X", times "-" when nothing was accepted.
+// other_traffic=N last_ms=X mean_ms=X max_ms=X", times "-" when nothing was accepted.
 std::string StatsLine(const TRequestStats& stats);
 // {"cycle":N,"requests":[{"request":1,"text":"...","sent":N,...},...]}, times
 // null when nothing was accepted. Texts are taken as UTF-8.

@@ -142,9 +142,9 @@ TEST_F(RegistersCommandsThreadTest, PollStatsAndCsvFollowEachCycle) {
   ASSERT_EQ(result.Status, 0);
   const std::string table = "1\tСчётчик\t1000\n2\tsecond\t2000\n\n";
   const std::regex stats(
-      "1\tsent=2 answered=2 no_answer=0 bad_frame=0 wrong_answer=0 write_failed=0 last_ms=[0-9]+\\.[0-9] "
+      "1\tsent=2 answered=2 no_answer=0 bad_frame=0 wrong_answer=0 write_failed=0 other_traffic=0 last_ms=[0-9]+\\.[0-9] "
       "mean_ms=[0-9]+\\.[0-9] max_ms=[0-9]+\\.[0-9]\n"
-      "2\tsent=2 answered=1 no_answer=0 bad_frame=0 wrong_answer=1 write_failed=0 last_ms=[0-9.]+ mean_ms=[0-9.]+ "
+      "2\tsent=2 answered=1 no_answer=0 bad_frame=0 wrong_answer=1 write_failed=0 other_traffic=0 last_ms=[0-9.]+ mean_ms=[0-9.]+ "
       "max_ms=[0-9.]+\n\n");
   // After the first cycle (reads 1, 2 refused, 1, 2) and the second; nothing more at the end.
   const std::size_t second = result.Out.rfind(table);
@@ -177,7 +177,7 @@ TEST_F(RegistersCommandsThreadTest, PollJsonGivesOneObjectPerCycle) {
   ASSERT_EQ(objects.size(), 2u) << result.Out;
   const std::regex object(
       "\\{\"cycle\":2,\"requests\":\\[\\{\"request\":1,\"text\":\"090909.0A0B0C.06.05.0100 - 01\",\"sent\":2,"
-      "\"answered\":2,\"no_answer\":0,\"bad_frame\":0,\"wrong_answer\":0,\"write_failed\":0,\"last_ms\":[0-9.]+,"
+      "\"answered\":2,\"no_answer\":0,\"bad_frame\":0,\"wrong_answer\":0,\"write_failed\":0,\"other_traffic\":0,\"last_ms\":[0-9.]+,"
       "\"mean_ms\":[0-9.]+,\"max_ms\":[0-9.]+\\},\\{\"request\":2,.*\\}\\]\\}");
   EXPECT_TRUE(std::regex_match(objects[1], object)) << objects[1];
   EXPECT_EQ(objects[0].rfind("{\"cycle\":1,", 0), 0u);

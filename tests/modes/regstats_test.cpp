@@ -171,13 +171,13 @@ TEST(RegistersStatsThreadTest, FailedWritesCountAndResetStartsAgain) {
   stats.Record(7, TStepOutcome::Answered, 1.0);  // no such request: passed over
   const auto rows = stats.Snapshot();
   EXPECT_EQ(StatsLine(rows[0]),
-            "sent=3 answered=2 no_answer=0 bad_frame=0 wrong_answer=0 write_failed=1 last_ms=20.0 mean_ms=16.1 "
+            "sent=3 answered=2 no_answer=0 bad_frame=0 wrong_answer=0 write_failed=1 other_traffic=0 last_ms=20.0 mean_ms=16.1 "
             "max_ms=20.0");
   EXPECT_EQ(StatsLine(rows[1]),
-            "sent=1 answered=0 no_answer=1 bad_frame=0 wrong_answer=0 write_failed=0 last_ms=- mean_ms=- max_ms=-");
+            "sent=1 answered=0 no_answer=1 bad_frame=0 wrong_answer=0 write_failed=0 other_traffic=0 last_ms=- mean_ms=- max_ms=-");
   EXPECT_EQ(StatsJson(4, {rows[1]}),
             "{\"cycle\":4,\"requests\":[{\"request\":1,\"text\":\"B\",\"sent\":1,\"answered\":0,\"no_answer\":1,"
-            "\"bad_frame\":0,\"wrong_answer\":0,\"write_failed\":0,\"last_ms\":null,\"mean_ms\":null,\"max_ms\":null}]}");
+            "\"bad_frame\":0,\"wrong_answer\":0,\"write_failed\":0,\"other_traffic\":0,\"last_ms\":null,\"mean_ms\":null,\"max_ms\":null}]}");
   EXPECT_EQ(stats.Totals().Sent, 4u);
   const auto generation = stats.Generation();
   stats.Reset();
