@@ -97,8 +97,7 @@ const TCommandRegistrar registrar({
     "\n"
     "Options:\n"
     "  --out FILE       write the table to FILE (CR LF lines, as the Slave page\n"
-    "                   saves it, with its empty last row); default: print its\n"
-    "                   rows on standard output\n"
+    "                   saves it); default: print its rows on standard output\n"
     "  --master-port N  the master's frames are those captured on port N (1 or 2)\n",
     RunLearn,
 });
