@@ -10,6 +10,7 @@
 #include "analysis_options.h"
 #include "command.h"
 #include "protocol/linetime.h"
+#include "text/controlchars.h"
 #include "text/cp1251.h"
 
 namespace mkptool {
@@ -49,11 +50,11 @@ std::string RedecodeLine(mkp::TMKPParser& parser, const std::string& whole) {
   std::string_view text = line;
   if (text == "-> Transmit error!") return whole;
   if (text.rfind("-> ", 0) == 0)
-    return time + "-> " + parser.DescribeMaster(WithoutChecksums(line.substr(3)));
+    return time + "-> " + mkp::ShowControlChars(parser.DescribeMaster(WithoutChecksums(line.substr(3))));
   if (const std::size_t n = ReceivedPrefixLength(text); n > 0) {
     const std::string prefix = line.substr(0, n);
     if (text.substr(n).rfind("Missing format", 0) == 0) return time + prefix + "Missing format";
-    return time + prefix + parser.DescribeSlave(line.substr(n));
+    return time + prefix + mkp::ShowControlChars(parser.DescribeSlave(line.substr(n)));
   }
   return whole;
 }
