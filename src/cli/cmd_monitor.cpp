@@ -131,7 +131,7 @@ int RunMonitor(const std::vector<std::string>& arguments) {
     if (monitor->Finished()) break;
     if (session.Channel.PortLost() || (second && second->PortLost())) {
       const mkp::TCOMPortChannel& lost = session.Channel.PortLost() ? session.Channel : *second;
-      std::cerr << "mkptool monitor: the port was lost: " << lost.LastError() << "\n";
+      std::cerr << "mkptool monitor: the port " << lost.PortName() << " was lost: " << lost.LastError() << "\n";
       status = 1;
       break;
     }

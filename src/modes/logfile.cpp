@@ -104,11 +104,11 @@ std::string CapturedFramePrefix(const TCapturedFrame& frame) {
 std::string RedecodeLine(TMKPParser& parser, const std::string& line) {
   const std::string_view text = line;
   if (text == "-> Transmit error!") return line;
-  if (text.rfind("-> ", 0) == 0) return "-> " + parser.DescribeMaster(WithoutChecksums(line.substr(3)));
+  if (text.rfind("-> ", 0) == 0) return "-> " + ShowControlChars(parser.DescribeMaster(WithoutChecksums(line.substr(3))));
   if (const std::size_t n = ReceivedPrefixLength(text); n > 0) {
     const std::string prefix = line.substr(0, n);
     if (text.substr(n).rfind("Missing format", 0) == 0) return prefix + "Missing format";
-    return prefix + parser.DescribeSlave(line.substr(n));
+    return prefix + ShowControlChars(parser.DescribeSlave(line.substr(n)));
   }
   return line;
 }

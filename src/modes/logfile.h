@@ -58,7 +58,8 @@ std::string CapturedFramePrefix(const TCapturedFrame& frame);
 // "-> TEXT" and "<- TEXT" (or "<-1 ", "<-2 ") described as a sent or received
 // packet, a Master page raw send (its full-packet text with checksums)
 // described from its header and data, "Missing format" lines shortened to
-// "<- Missing format"; any other line unchanged.
+// "<- Missing format"; any other line unchanged. Control characters of a
+// description are written visibly, as the panes write them.
 std::string RedecodeLine(TMKPParser& parser, const std::string& line);
 
 // One entry of a log file.
