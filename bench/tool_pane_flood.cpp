@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "app/mainform.h"
+#include "app/panes.h"
+#include "app/registersplot.h"
 #include "app/registerspage.h"
 #include <QChartView>
 #include "modes/registers_table.h"
@@ -37,7 +39,7 @@ public:
   void Information(const QString&) override {}
   bool AskYesNo(const QString&) override { return false; }
   QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFile(const QString&, const QString&, const QString&, QString*) override { return {}; }
   bool Run(QDialog&) override { return false; }
 };
 
@@ -78,9 +80,9 @@ int main(int argc, char** argv) {
   constexpr int Registers = 8;
   if (plot) {
     mkpt::TRegistersPage& page = *window.RegistersPage;
-    window.RegisterRows.SetRowCount(Registers);
+    window.RegistersPage->Rows.SetRowCount(Registers);
     for (int row = 1; row <= Registers; ++row) {
-      window.RegisterRows.SetCell(row, 0, "Register " + std::to_string(row));
+      window.RegistersPage->Rows.SetCell(row, 0, "Register " + std::to_string(row));
       page.History.Choose(row, true);
     }
     memoryBefore = ResidentMiB();

@@ -2,7 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -86,6 +86,10 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   PortNumCBox->setMinimumContentsLength(12);
   SpeedCBox = new QComboBox(this);
   SpeedCBox->setObjectName("SpeedCBox");
+  // A speed off the list may be typed; the port decides whether it takes it.
+  SpeedCBox->setEditable(true);
+  SpeedCBox->setInsertPolicy(QComboBox::NoInsert);
+  SpeedCBox->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{1,7}"), SpeedCBox));
   StopBitCBox = new QComboBox(this);
   StopBitCBox->setObjectName("StopBitCBox");
   ParityCBox = new QComboBox(this);
@@ -101,20 +105,16 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   ReadIntervalEd = twoDigits("ReadIntervalEd");
   WriteIntervalEd = twoDigits("WriteIntervalEd");
 
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(4, 4, 4, 4);
-  row->addWidget(LabelFor("Port", PortNumCBox, this));
-  row->addWidget(PortNumCBox);
-  row->addWidget(LabelFor("Baudrate", SpeedCBox, this));
-  row->addWidget(SpeedCBox);
-  row->addWidget(LabelFor("Stop bit", StopBitCBox, this));
-  row->addWidget(StopBitCBox);
-  row->addWidget(LabelFor("Parity", ParityCBox, this));
-  row->addWidget(ParityCBox);
-  row->addWidget(LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this));
-  row->addWidget(ReadIntervalEd);
-  row->addWidget(LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this));
-  row->addWidget(WriteIntervalEd);
+  pairs_ = {{LabelFor("Port", PortNumCBox, this), PortNumCBox},
+            {LabelFor("Baudrate", SpeedCBox, this), SpeedCBox},
+            {LabelFor("Stop bit", StopBitCBox, this), StopBitCBox},
+            {LabelFor("Parity", ParityCBox, this), ParityCBox},
+            {LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this), ReadIntervalEd},
+            {LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this), WriteIntervalEd}};
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(4, 4, 4, 4);
+  PlaceControls(false);
+  oneRowWidth_ = grid->sizeHint().width();
   setTabOrder(PortNumCBox, SpeedCBox);
   setTabOrder(SpeedCBox, StopBitCBox);
   setTabOrder(StopBitCBox, ParityCBox);
@@ -131,11 +131,34 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   chosen(StopBitCBox, &mkp::TPortSettings::SetStopBitIndex);
   chosen(ParityCBox, &mkp::TPortSettings::SetParityIndex);
   connect(PortNumCBox->lineEdit(), &QLineEdit::editingFinished, this, &TPortSetupFrame::PortTyped);
+  connect(SpeedCBox->lineEdit(), &QLineEdit::editingFinished, this, &TPortSetupFrame::SpeedTyped);
   connect(ReadIntervalEd, &QLineEdit::textEdited, this,
           [this](const QString& text) { settings_.SetReadIntervalText(ToEngine(text)); });
   connect(WriteIntervalEd, &QLineEdit::textEdited, this,
           [this](const QString& text) { settings_.SetWriteIntervalText(ToEngine(text)); });
   Refresh();
+}
+
+void TPortSetupFrame::PlaceControls(bool twoRows) {
+  auto* grid = static_cast<QGridLayout*>(layout());
+  while (QLayoutItem* item = grid->takeAt(0)) delete item;
+  for (int c = 0; c < grid->columnCount(); ++c) grid->setColumnStretch(c, 0);
+  // One row; or two rows of three, the captions right-aligned before their controls.
+  const int perRow = twoRows ? 3 : static_cast<int>(pairs_.size());
+  for (int i = 0; i < static_cast<int>(pairs_.size()); ++i) {
+    const auto [caption, control] = pairs_[static_cast<std::size_t>(i)];
+    const int row = i / perRow, column = 2 * (i % perRow);
+    grid->addWidget(caption, row, column, twoRows ? Qt::AlignRight | Qt::AlignVCenter : Qt::Alignment());
+    grid->addWidget(control, row, column + 1, Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  twoRows_ = twoRows;
+}
+
+void TPortSetupFrame::FitWidth(int width) {
+  const bool twoRows = oneRowWidth_ > width;
+  if (twoRows == twoRows_) return;
+  PlaceControls(twoRows);
+  layout()->invalidate();
 }
 
 void TPortSetupFrame::PortTyped() {
@@ -145,6 +168,14 @@ void TPortSetupFrame::PortTyped() {
   // A typed path is kept as written and added to the list; a COM name must be
   // one of the list. What the list shows afterwards is the selection.
   settings_.SelectPort(typed);
+  Refresh();
+}
+
+void TPortSetupFrame::SpeedTyped() {
+  if (refreshing_) return;
+  const std::string typed = ToEngine(SpeedCBox->currentText().trimmed());
+  if (typed.empty() || typed == settings_.GetSpeed()) return;
+  settings_.SelectSpeed(typed);  // a speed off the list joins it
   Refresh();
 }
 

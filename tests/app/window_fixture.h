@@ -1,5 +1,6 @@
-// What the window tests share: dialogs that answer as a test says, files read
-// and written whole, the settings file for a port, and a frame from its text.
+// What the window tests share: the pages, dialogs that answer as a test says,
+// files read and written whole, the settings file for a port, and a frame
+// from its text.
 #pragma once
 
 #include <QDialog>
@@ -11,6 +12,13 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/findbar.h"
+#include "app/logpanes.h"
+#include "app/masterpage.h"
+#include "app/monitorpage.h"
+#include "app/registerspage.h"
+#include "app/slavepage.h"
+#include "modes/registers.h"
 #include "protocol/packet.h"
 
 namespace mkptest {
@@ -21,6 +29,7 @@ public:
   QStringList Errors, Infos, Questions;
   bool AnswerYes = false;
   QString FileToOpen, FileToSave;
+  QString FilterToSave;  // the filter the user picks in a save dialog
   void Error(const QString& text) override { Errors << text; }
   void Information(const QString& text) override { Infos << text; }
   bool AskYesNo(const QString& text) override {
@@ -28,7 +37,10 @@ public:
     return AnswerYes;
   }
   QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
+  QString SaveFile(const QString&, const QString&, const QString&, QString* chosenFilter) override {
+    if (chosenFilter != nullptr) *chosenFilter = FilterToSave;
+    return FileToSave;
+  }
   // Answers the window's own dialogs; none: cancelled.
   std::function<bool(QDialog&)> Answer;
   int DialogsShown = 0;
