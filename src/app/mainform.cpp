@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "app/findbar.h"
+#include "app/geometry.h"
 #include "app/logpanes.h"
 #include "app/masterpage.h"
 #include "app/monitorpage.h"
@@ -32,8 +33,6 @@ namespace mkpt {
 namespace {
 
 constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS", "MONITOR"};
-
-void Apply(QWidget* widget, const TRect& r) { widget->setGeometry(r.Left, r.Top, r.Width, r.Height); }
 
 }  // namespace
 
@@ -162,19 +161,17 @@ void TMainForm::CreateControls() {
   PortSetupF = new TPortSetupFrame(PortSetupPanel);
   StatusPanels = CreateStatusPanels(statusBar());
 
-  InfoTimer = new QTimer(this);
-  InfoTimer->setObjectName("InfoTimer");
-  InfoTimer->setInterval(1000);
-  connect(InfoTimer, &QTimer::timeout, this, [this] { RunOperation(opRefreshStatus); });
-  ReconfigureTimer = new QTimer(this);
-  ReconfigureTimer->setObjectName("ReconfigureTimer");
-  ReconfigureTimer->setInterval(100);
+  auto timer = [this](const char* name, int interval, auto onTick) {
+    auto* t = new QTimer(this);
+    t->setObjectName(name);
+    t->setInterval(interval);
+    connect(t, &QTimer::timeout, this, onTick);
+    return t;
+  };
+  InfoTimer = timer("InfoTimer", 1000, [this] { RunOperation(opRefreshStatus); });
+  ReconfigureTimer = timer("ReconfigureTimer", 100, [this] { ReadCommandLine(); });
   ReconfigureTimer->setSingleShot(true);
-  connect(ReconfigureTimer, &QTimer::timeout, this, &TMainForm::ReadCommandLine);
-  // Lines made by the engine reach the panes in batches.
-  PaneTimer = new QTimer(this);
-  PaneTimer->setInterval(30);
-  connect(PaneTimer, &QTimer::timeout, this, &TMainForm::DrainPanes);
+  PaneTimer = timer("PaneTimer", 30, [this] { DrainPanes(); });  // the engine's lines reach the panes in batches
 }
 
 // ---- Operations ------------------------------------------------------------------------

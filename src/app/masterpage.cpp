@@ -11,6 +11,7 @@
 
 #include "analysis/parser.h"
 #include "app/dispatcher.h"
+#include "app/geometry.h"
 #include "app/pagehost.h"
 #include "app/qtext.h"
 #include "modes/master.h"
@@ -48,8 +49,6 @@ QPushButton* Button(const QString& caption, const char* name, QWidget* parent) {
   button->setObjectName(name);
   return button;
 }
-
-void Apply(QWidget* widget, const TRect& r) { widget->setGeometry(r.Left, r.Top, r.Width, r.Height); }
 
 void PlaceLabelOf(QWidget* edit) {
   if (auto* label = edit->parentWidget()->findChild<QLabel*>(edit->objectName() + "Label")) {

@@ -20,10 +20,7 @@ constexpr double Second = 1000, Minute = 60 * Second, Hour = 60 * Minute, Day = 
 
 TAxisRange ValueAxisRange(double low, double high, int maxIntervals) {
   maxIntervals = std::max(maxIntervals, 1);
-  if (!(low <= high) || !std::isfinite(low) || !std::isfinite(high)) {
-    low = 0;
-    high = 1;
-  }
+  if (!(low <= high) || !std::isfinite(low) || !std::isfinite(high)) return {0, 1, 0.2, 6};  // no data
   const bool noneBelowZero = low >= 0, noneAboveZero = high <= 0;
   double margin = (high - low) * 0.05;
   if (margin == 0) margin = low == 0 ? 1 : std::abs(low) * 0.05;  // one value: a range of its size

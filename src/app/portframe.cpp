@@ -2,7 +2,6 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -12,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/geometry.h"
 #include "app/qtext.h"
 
 namespace mkpt {
@@ -111,10 +111,8 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
             {LabelFor("Parity", ParityCBox, this), ParityCBox},
             {LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this), ReadIntervalEd},
             {LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this), WriteIntervalEd}};
-  auto* grid = new QGridLayout(this);
-  grid->setContentsMargins(4, 4, 4, 4);
   PlaceControls(false);
-  oneRowWidth_ = grid->sizeHint().width();
+  oneRowWidth_ = layout()->sizeHint().width();
   setTabOrder(PortNumCBox, SpeedCBox);
   setTabOrder(SpeedCBox, StopBitCBox);
   setTabOrder(StopBitCBox, ParityCBox);
@@ -140,17 +138,14 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
 }
 
 void TPortSetupFrame::PlaceControls(bool twoRows) {
-  auto* grid = static_cast<QGridLayout*>(layout());
-  while (QLayoutItem* item = grid->takeAt(0)) delete item;
-  for (int c = 0; c < grid->columnCount(); ++c) grid->setColumnStretch(c, 0);
-  // One row; or two rows of three, the captions right-aligned before their controls.
-  const int perRow = twoRows ? 3 : static_cast<int>(pairs_.size());
-  for (int i = 0; i < static_cast<int>(pairs_.size()); ++i) {
-    const auto [caption, control] = pairs_[static_cast<std::size_t>(i)];
-    const int row = i / perRow, column = 2 * (i % perRow);
-    grid->addWidget(caption, row, column, twoRows ? Qt::AlignRight | Qt::AlignVCenter : Qt::Alignment());
-    grid->addWidget(control, row, column + 1, Qt::AlignLeft | Qt::AlignVCenter);
+  // One row; or two rows of three settings, each row as wide as it needs.
+  std::vector<std::vector<QWidget*>> rows(twoRows ? 2 : 1);
+  for (std::size_t i = 0; i < pairs_.size(); ++i) {
+    auto& row = rows[twoRows ? i / 3 : 0];
+    row.push_back(pairs_[i].first);
+    row.push_back(pairs_[i].second);
   }
+  LayOutRows(this, rows, QMargins(4, 4, 4, 4));
   twoRows_ = twoRows;
 }
 
@@ -158,7 +153,6 @@ void TPortSetupFrame::FitWidth(int width) {
   const bool twoRows = oneRowWidth_ > width;
   if (twoRows == twoRows_) return;
   PlaceControls(twoRows);
-  layout()->invalidate();
 }
 
 void TPortSetupFrame::PortTyped() {

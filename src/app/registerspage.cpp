@@ -13,6 +13,7 @@
 #include "app/addressform.h"
 #include "app/dialogs.h"
 #include "app/dispatcher.h"
+#include "app/geometry.h"
 #include "app/pagehost.h"
 #include "app/qtext.h"
 #include "app/registersgrid.h"
@@ -56,8 +57,6 @@ public:
 private:
   const std::atomic<bool>& abort_;
 };
-
-void Apply(QWidget* widget, const TRect& r) { widget->setGeometry(r.Left, r.Top, r.Width, r.Height); }
 
 }  // namespace
 

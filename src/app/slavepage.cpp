@@ -6,6 +6,7 @@
 
 #include "app/dialogs.h"
 #include "app/dispatcher.h"
+#include "app/geometry.h"
 #include "app/pagehost.h"
 #include "app/qtext.h"
 #include "app/slavegrid.h"
@@ -52,12 +53,11 @@ QList<QWidget*> TSlavePage::TabChain() const {
 void TSlavePage::Measure(TLayoutInput& in) const { in.GridFrame = 2 * SlaveTable->frameWidth(); }
 
 void TSlavePage::Arrange(const TLayout& l) {
-  auto apply = [](QWidget* widget, const TRect& r) { widget->setGeometry(r.Left, r.Top, r.Width, r.Height); };
-  apply(SlaveBtns[0], l.SlaveAdd);
-  apply(SlaveBtns[1], l.SlaveDelete);
-  apply(SlaveBtns[2], l.SlaveLoad);
-  apply(SlaveBtns[3], l.SlaveSave);
-  apply(SlaveTable, l.SlaveTable);
+  Apply(SlaveBtns[0], l.SlaveAdd);
+  Apply(SlaveBtns[1], l.SlaveDelete);
+  Apply(SlaveBtns[2], l.SlaveLoad);
+  Apply(SlaveBtns[3], l.SlaveSave);
+  Apply(SlaveTable, l.SlaveTable);
   TColumnFit::For(SlaveTable)->SetWidths({l.SlaveColumnWidth, l.SlaveColumnWidth});
 }
 
