@@ -34,11 +34,13 @@ inline void LayOutRows(QWidget* owner, const std::vector<std::vector<QWidget*>>&
   }
 }
 
-// The least width of the controls side by side in one row of LayOutRows.
+// The least width of the controls side by side in one row of LayOutRows: a
+// control's minimum width where one is set, else its minimum size hint (as
+// the layout takes them).
 inline int OneRowWidth(const std::vector<QWidget*>& controls, const QMargins& margins, int spacing) {
   int width = margins.left() + margins.right() + spacing * (static_cast<int>(controls.size()) - 1);
   for (const QWidget* control : controls)
-    width += std::max(control->minimumWidth(), control->minimumSizeHint().width());
+    width += control->minimumWidth() > 0 ? control->minimumWidth() : control->minimumSizeHint().width();
   return width;
 }
 

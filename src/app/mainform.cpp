@@ -125,10 +125,10 @@ void TMainForm::CreateControls() {
   ModePageControl = new QTabWidget(client);
   ModePageControl->setObjectName("ModePageControl");
   ModePageControl->setAccessibleName("Mode pages");
-  MasterPage = new TMasterPage(*host_);
-  SlavePage = new TSlavePage(*host_);
-  RegistersPage = new TRegistersPage(*host_);
-  auto* terminal = new QWidget;
+  MasterPage = new TMasterPage(*host_, ModePageControl);
+  SlavePage = new TSlavePage(*host_, ModePageControl);
+  RegistersPage = new TRegistersPage(*host_, ModePageControl);
+  auto* terminal = new QWidget(ModePageControl);
   terminal->setObjectName("TabSheet4");
   SymbolTerminal = new QPlainTextEdit(terminal);  // free text, connected to nothing
   SymbolTerminal->setObjectName("SymbolTerminal");
@@ -251,7 +251,8 @@ void TMainForm::ClearPanes() {
 }
 
 void TMainForm::SaveTerminal() {
-  const QString chosen = dialogs_->SaveFile("Save terminal data to file", "terminal files (*.dmp);;all files (*)", "dmp");
+  const QString chosen =
+      dialogs_->SaveFile("Save terminal data to file", "terminal files (*.dmp);;all files (*)", "dmp");
   if (chosen.isEmpty()) return;
   DrainPanes();
   TerminalPanel->Save(chosen);

@@ -128,6 +128,8 @@ void TMasterPage::Measure(TLayoutInput& in) const {
   in.DataChecksumWidth = in.HeaderChecksumWidth;
   in.ButtonHeight = SendBtn->sizeHint().height();
   in.AutoIntervalWidth = metrics.horizontalAdvance("1000000") + 16;
+  if (const auto* label = findChild<QLabel*>("AutoIntervalEditLabel"))
+    in.AutoIntervalLabelWidth = label->sizeHint().width();
   in.CheckBoxWidth = AutoCB->sizeHint().width();
   in.CheckBoxHeight = AutoCB->sizeHint().height();
 }

@@ -84,6 +84,9 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   PortNumCBox->view()->setTextElideMode(Qt::ElideNone);
   connect(PortNumCBox, &QComboBox::currentTextChanged, PortNumCBox, &QWidget::setToolTip);
   PortNumCBox->setMinimumContentsLength(12);
+  // As wide as 12 characters, not as the longest path: the field shows a long
+  // path shortened, the drop-down list whole.
+  PortNumCBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   SpeedCBox = new QComboBox(this);
   SpeedCBox->setObjectName("SpeedCBox");
   // A speed off the list may be typed; the port decides whether it takes it.
@@ -112,7 +115,6 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
             {LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this), ReadIntervalEd},
             {LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this), WriteIntervalEd}};
   PlaceControls(false);
-  oneRowWidth_ = layout()->sizeHint().width();
   setTabOrder(PortNumCBox, SpeedCBox);
   setTabOrder(SpeedCBox, StopBitCBox);
   setTabOrder(StopBitCBox, ParityCBox);
@@ -135,6 +137,12 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   connect(WriteIntervalEd, &QLineEdit::textEdited, this,
           [this](const QString& text) { settings_.SetWriteIntervalText(ToEngine(text)); });
   Refresh();
+  // The lists may narrow down to their shortest useful text, so that in one
+  // row the captions never have to.
+  for (auto [box, text] : {std::pair{PortNumCBox, "COM256"}, std::pair{SpeedCBox, "4000000"},
+                           std::pair{StopBitCBox, "1.5"}, std::pair{ParityCBox, "Space"}})
+    box->setMinimumWidth(std::min(box->sizeHint().width(),
+                                  box->fontMetrics().horizontalAdvance(text) + 2 * box->fontMetrics().height()));
 }
 
 void TPortSetupFrame::PlaceControls(bool twoRows) {
@@ -150,7 +158,10 @@ void TPortSetupFrame::PlaceControls(bool twoRows) {
 }
 
 void TPortSetupFrame::FitWidth(int width) {
-  const bool twoRows = oneRowWidth_ > width;
+  std::vector<QWidget*> controls;
+  for (const auto& [caption, control] : pairs_) controls.insert(controls.end(), {caption, control});
+  const int spacing = std::max(style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, this), 6);
+  const bool twoRows = OneRowWidth(controls, QMargins(4, 4, 4, 4), spacing) > width;
   if (twoRows == twoRows_) return;
   PlaceControls(twoRows);
 }

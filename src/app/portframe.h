@@ -60,7 +60,6 @@ private:
   mkp::TPortSettings settings_;
   bool refreshing_ = false;
   bool twoRows_ = false;
-  int oneRowWidth_ = 0;
   std::vector<std::pair<QWidget*, QWidget*>> pairs_;  // caption and control, in tab order
 };
 

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
@@ -103,6 +104,8 @@ TRegistersPage::TRegistersPage(TPageHost& host, QWidget* parent) : QWidget(paren
   StatisticsModel = new TStatisticsModel(Stats, StatisticsTable);
   StatisticsTable->setModel(StatisticsModel);
   StatisticsTable->verticalHeader()->setDefaultSectionSize(StatisticsTable->fontMetrics().height() + 6);
+  // Two-word captions take two lines rather than the request's room.
+  StatisticsTable->horizontalHeader()->setDefaultAlignment(Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
   // The request column takes what the counters leave of the visible width,
   // also when a scroll bar comes or goes.
   StatisticsTable->viewport()->installEventFilter(this);
@@ -148,18 +151,22 @@ void TRegistersPage::Arrange(const TLayout& l) {
 }
 
 void TRegistersPage::FitStatisticsColumns() {
-  // The counters as wide as their captions (as the header draws them) or
-  // six digits; the request text takes the rest of the visible width.
+  // The counters as wide as six digits or the longest word of their
+  // captions, which wrap in the header; the request text takes the rest of
+  // the visible width.
   QHeaderView* header = StatisticsTable->horizontalHeader();
-  const int digits = StatisticsTable->fontMetrics().horizontalAdvance("000000") + 12;
+  const QFontMetrics cells = StatisticsTable->fontMetrics(), captions = header->fontMetrics();
+  const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 8;
   int counters = 0;
   for (int c = 1; c < TStatisticsModel::ColumnCount; ++c) {
-    const int width = std::max(header->sectionSizeHint(c), digits);
-    StatisticsTable->setColumnWidth(c, width);
-    counters += width;
+    int width = cells.horizontalAdvance("000000");
+    for (const QString& word : QString(TStatisticsModel::Headers[c]).split(' '))
+      width = std::max(width, captions.horizontalAdvance(word));
+    StatisticsTable->setColumnWidth(c, width + margin);
+    counters += width + margin;
   }
-  const int request = std::max(header->sectionSizeHint(0),
-                               StatisticsTable->fontMetrics().horizontalAdvance("0A0B0C.0102") + 12);
+  header->setMinimumHeight(2 * captions.lineSpacing() + margin);
+  const int request = std::max(header->sectionSizeHint(0), cells.horizontalAdvance("0A0B0C.0102") + 12);
   StatisticsTable->setColumnWidth(0, std::max(StatisticsTable->viewport()->width() - counters, request));
 }
 

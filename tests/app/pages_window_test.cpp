@@ -293,9 +293,12 @@ private slots:
       QTableView* stats = statistics(*w);
       w->RunOperation(opFindInPane);
       QCoreApplication::processEvents();
+      // Each word of a caption fits its column; two-word captions take two lines.
+      const QFontMetrics captions = stats->horizontalHeader()->fontMetrics();
       for (int c = 0; c < stats->model()->columnCount(); ++c)
-        QVERIFY2(stats->columnWidth(c) >= stats->horizontalHeader()->sectionSizeHint(c),
-                 qPrintable(stats->model()->headerData(c, Qt::Horizontal).toString()));
+        for (const QString& word : stats->model()->headerData(c, Qt::Horizontal).toString().split(' '))
+          QVERIFY2(stats->columnWidth(c) > captions.horizontalAdvance(word), qPrintable(word));
+      QVERIFY(stats->horizontalHeader()->height() >= 2 * captions.lineSpacing());
       // The labels of the port settings and the find bar's check boxes keep their room.
       for (QLabel* label : w->PortSetupF->findChildren<QLabel*>())
         QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
@@ -304,6 +307,11 @@ private slots:
         QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
       for (QPushButton* button : w->RegistersPage->findChildren<QPushButton*>())
         QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+      // On the Master page "Receive" keeps clear of the interval's caption.
+      w->ModePageControl->setCurrentIndex(0);
+      const auto* caption = w->MasterPage->findChild<QLabel*>("AutoIntervalEditLabel");
+      QVERIFY(w->MasterPage->ReceiveBtn->geometry().right() < caption->geometry().left());
+      QVERIFY(w->MasterPage->ReceiveBtn->geometry().left() > w->MasterPage->SendBtn->geometry().right());
     }
     QApplication::setStyle(style);
     QApplication::setFont(normal);

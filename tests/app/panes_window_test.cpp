@@ -375,14 +375,17 @@ private slots:
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), w->PortSetupF->PortNumCBox);
     w->ModePageControl->setCurrentIndex(1);
-    QCOMPARE(chain(w->SlavePage->SlaveBtns[0], 6), (QList<QWidget*>{w->SlavePage->SlaveBtns[0], w->SlavePage->SlaveBtns[1], w->SlavePage->SlaveBtns[2],
-                                                        w->SlavePage->SlaveBtns[3], w->SlavePage->SlaveTable, w->TerminalLB}));
+    const TSlavePage& slave = *w->SlavePage;
+    QCOMPARE(chain(slave.SlaveBtns[0], 6), (QList<QWidget*>{slave.SlaveBtns[0], slave.SlaveBtns[1], slave.SlaveBtns[2],
+                                                           slave.SlaveBtns[3], slave.SlaveTable, w->TerminalLB}));
     w->ModePageControl->setCurrentIndex(2);
-    QCOMPARE(chain(w->RegistersPage->RegistersBtns[0], 4),
-             (QList<QWidget*>{w->RegistersPage->RegistersBtns[0], w->RegistersPage->RegistersBtns[2], w->RegistersPage->RegistersBtns[1], w->RegistersPage->RegistersTable}));
+    const TRegistersPage& registers = *w->RegistersPage;
+    QCOMPARE(chain(registers.RegistersBtns[0], 4),
+             (QList<QWidget*>{registers.RegistersBtns[0], registers.RegistersBtns[2], registers.RegistersBtns[1],
+                              registers.RegistersTable}));
     // Send and Receive have keys of their own.
-    QCOMPARE(w->MasterPage->SendBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
-    QCOMPARE(w->MasterPage->ReceiveBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    QCOMPARE(master.SendBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    QCOMPARE(master.ReceiveBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
     // Every control that takes the focus has a name to be read out.
     for (QWidget* child : w->findChildren<QWidget*>()) {
       if (child->focusPolicy() == Qt::NoFocus || child->window() != w.get() || child->objectName().startsWith("qt_"))

@@ -113,8 +113,8 @@ private slots:
     QVERIFY(stats->index(2, 5).data().toInt() <= 1);
     // Geometry: the statistics under the grid, the new buttons under Transmit,
     // all inside the page.
-    QVERIFY(page.StatisticsTable->geometry().top() > w->RegistersPage->RegistersTable->geometry().bottom());
-    QCOMPARE(page.StatisticsTable->geometry().left(), w->RegistersPage->RegistersTable->geometry().left());
+    QVERIFY(page.StatisticsTable->geometry().top() > page.RegistersTable->geometry().bottom());
+    QCOMPARE(page.StatisticsTable->geometry().left(), page.RegistersTable->geometry().left());
     QVERIFY(page.ResetStatsBtn->geometry().top() > w->RegistersPage->RegistersBtns[1]->geometry().bottom());
     const QRect pageArea = w->TabSheets[2]->rect();
     for (QWidget* widget : {static_cast<QWidget*>(page.StatisticsTable), static_cast<QWidget*>(page.PlotBtn)})
@@ -125,12 +125,13 @@ private slots:
     auto w = RegistersWindow();
     QTRY_COMPARE_WITH_TIMEOUT(w->CurrentMode, wmRegisters, 5000);
     TRegistersPage& page = *w->RegistersPage;
-    QTRY_COMPARE_WITH_TIMEOUT(w->RegistersPage->RegistersTable->model()->index(1, 1).data().toString(), QString("ABC"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->RegistersPage->RegistersTable->model()->index(0, 1).data().toString().isEmpty(), 10000);
+    const QAbstractItemModel* grid = page.RegistersTable->model();
+    QTRY_COMPARE_WITH_TIMEOUT(grid->index(1, 1).data().toString(), QString("ABC"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!grid->index(0, 1).data().toString().isEmpty(), 10000);
     QVERIFY(!page.CanPlot(2));  // text: not offered
     QVERIFY(!page.SetPlotted(2, true));
     QVERIFY(page.SetPlotted(1, true));
-    QTRY_VERIFY_WITH_TIMEOUT(!w->RegistersPage->RegistersTable->model()->index(2, 1).data().toString().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!grid->index(2, 1).data().toString().isEmpty(), 10000);
     QVERIFY(page.SetPlotted(3, true));
 
     QTest::mouseClick(page.PlotBtn, Qt::LeftButton);

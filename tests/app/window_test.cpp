@@ -253,18 +253,19 @@ private slots:
     auto w = Window();
     dialogs_->FileToOpen = dir_.filePath("device.smt");
     w->RunOperation(opLoadSlaveTable);
-    QCOMPARE(w->SlavePage->SlaveTable->model()->rowCount(), 1);  // nothing follows the entry in the file
-    QCOMPARE(w->SlavePage->SlaveTable->model()->index(0, 1).data().toString(), QString::fromStdString(ack));
+    QAbstractItemModel* table = w->SlavePage->SlaveTable->model();
+    QCOMPARE(table->rowCount(), 1);  // nothing follows the entry in the file
+    QCOMPARE(table->index(0, 1).data().toString(), QString::fromStdString(ack));
     w->ModePageControl->setCurrentIndex(1);
     QCOMPARE(w->CurrentMode, wmSlave);
     QVERIFY(w->Worker() != nullptr);
     QCOMPARE(Ask(*pty_, ping, ack), FrameOf(ack));
 
     // An edited cell counts for the next packet; the table keeps an empty row.
-    QVERIFY(w->SlavePage->SlaveTable->model()->setData(w->SlavePage->SlaveTable->model()->index(0, 1), QString::fromStdString(refusal)));
+    QVERIFY(table->setData(table->index(0, 1), QString::fromStdString(refusal)));
     QCOMPARE(Ask(*pty_, ping, refusal), FrameOf(refusal));
-    QVERIFY(w->SlavePage->SlaveTable->model()->setData(w->SlavePage->SlaveTable->model()->index(1, 0), "x"));
-    QCOMPARE(w->SlavePage->SlaveTable->model()->rowCount(), 3);
+    QVERIFY(table->setData(table->index(1, 0), "x"));
+    QCOMPARE(table->rowCount(), 3);
 
     // Master stops the responder; coming back starts a fresh one.
     w->ModePageControl->setCurrentIndex(0);
