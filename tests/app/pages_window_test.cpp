@@ -57,10 +57,10 @@ class PagesWindowTest : public QObject {
   Q_OBJECT
 
 private:
-  QTemporaryDir dir_;
-  QString previous_;
-  std::shared_ptr<mkptest::TAnsweringDialogs> dialogs_;
-  std::unique_ptr<mkptest::TPtyPair> pty_;
+  mkptest::TWindowScratch scratch_;
+  QTemporaryDir& dir_ = scratch_.Dir;
+  std::shared_ptr<mkptest::TAnsweringDialogs>& dialogs_ = scratch_.Dialogs;
+  std::unique_ptr<mkptest::TPtyPair>& pty_ = scratch_.Pty;
 
   std::unique_ptr<TMainForm> Window() {
     auto w = std::make_unique<TMainForm>(dialogs_);
@@ -70,15 +70,8 @@ private:
   }
 
 private slots:
-  void init() {
-    previous_ = QDir::currentPath();
-    QVERIFY(dir_.isValid());
-    QDir::setCurrent(dir_.path());
-    dialogs_ = std::make_shared<mkptest::TAnsweringDialogs>();
-    pty_ = std::make_unique<mkptest::TPtyPair>();
-    WriteFile("mkpt.ini", mkptest::IniFor(pty_->Path()));
-  }
-  void cleanup() { QDir::setCurrent(previous_); }
+  void init() { QVERIFY(scratch_.Enter()); }
+  void cleanup() { scratch_.Leave(); }
 
   void AScreenReaderReadsEachValueWithItsCaption() {
     auto w = Window();
@@ -128,7 +121,7 @@ private slots:
   void EscapeInAPaneClosesTheFindBar() {
     auto w = Window();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
-    w->TerminalLB->Append({{"-> one", {}}, {"<- two", {}}}, false);
+    w->TerminalLB->Append({{"-> one", {}, {}}, {"<- two", {}, {}}}, false);
     w->TerminalLB->setFocus();
     w->RunOperation(opFindInPane);
     QVERIFY(w->FindBar->isVisible());

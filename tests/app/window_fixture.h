@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QStringList>
 #include <fstream>
 #include <functional>
@@ -20,6 +22,7 @@
 #include "app/slavepage.h"
 #include "modes/registers.h"
 #include "protocol/packet.h"
+#include "serial/pty_pair.h"
 
 namespace mkptest {
 
@@ -76,5 +79,28 @@ inline std::vector<std::uint8_t> FrameOf(const std::string& text) {
   frame.resize(static_cast<std::size_t>(length));
   return frame;
 }
+
+// What a window test stands in: a scratch folder as the working folder, with
+// an mkpt.ini naming one end of a pseudo-terminal pair, and dialogs that
+// answer as the test says. Enter() in init(), Leave() in cleanup().
+struct TWindowScratch {
+  QTemporaryDir Dir;
+  std::shared_ptr<TAnsweringDialogs> Dialogs;
+  std::unique_ptr<TPtyPair> Pty;
+
+  bool Enter() {
+    previous_ = QDir::currentPath();
+    if (!Dir.isValid()) return false;
+    QDir::setCurrent(Dir.path());
+    Dialogs = std::make_shared<TAnsweringDialogs>();
+    Pty = std::make_unique<TPtyPair>();
+    WriteFile("mkpt.ini", IniFor(Pty->Path()));
+    return true;
+  }
+  void Leave() { QDir::setCurrent(previous_); }
+
+private:
+  QString previous_;
+};
 
 }  // namespace mkptest
