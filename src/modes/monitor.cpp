@@ -102,30 +102,27 @@ void TBusMonitor::ReadPort(TPortReader& reader) {
     reader.HeldSince = reader.Splitter.HeldSince();
     changed_.notify_all();
   };
+  std::vector<TSerialLine::TArrival> arrivals;
   while (!stopReading_.load()) {
     std::size_t fed = 0;
+    auto feed = [&](const std::uint8_t* bytes, std::size_t count) { reader.Splitter.FeedRead(bytes, fed, count, arrivals); };
     // Bytes are split as they come, so that the read rides out a silence only
     // while they may still become a frame.
     auto take = [&](const std::uint8_t* bytes, std::size_t count) {
       if (count > fed) {
-        reader.Splitter.Feed(bytes + fed, count - fed, TMonoClock::now());
-        fed = count;
+        feed(bytes, count);
         publish();
       }
       return reader.Splitter.Unfinished();
     };
     std::size_t count = 0;
-    TMonoTime first = TMonoClock::now();
-    if (!reader.Line->ReadBytes(buffer.data(), buffer.size(), count, take, &first)) {
+    if (!reader.Line->Read(buffer.data(), buffer.size(), count, {take, nullptr, nullptr, &arrivals})) {
       // The line is not usable (closed, failed): look again a little later.
       std::unique_lock lk(lock_);
       changed_.wait_for(lk, std::chrono::milliseconds(100), [&] { return stopReading_.load(); });
       continue;
     }
-    if (count > fed) {  // a line that handed the bytes over only at the end
-      reader.Splitter.Feed(buffer.data() + fed, count - fed, fed == 0 ? first : TMonoClock::now());
-      fed = count;
-    }
+    feed(buffer.data(), count);  // a line that handed the bytes over only at the end
     // A read ends short when the line fell silent: what is held is settled.
     if (count < buffer.size()) reader.Splitter.Flush();
     publish();

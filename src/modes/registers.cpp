@@ -232,17 +232,23 @@ bool TRegistersAutomat::RunStep(const TStep& step) {
     TMonoTime written{};
     const bool sent = Transport->SendPacket(*request, &written);
     outcome = sent ? TStepOutcome::NoAnswer : TStepOutcome::WriteFailed;
-    std::optional<TMonoTime> seen;
-    try {
-      seen = AwaitAnswer();
-    } catch (const EThreadMustTerminate&) {
+    // The fixed wait before the answer is read; the answer's bytes keep the
+    // time they arrived meanwhile.
+    if (!SleepFor(milliseconds(ReplyWaitMs))) {
       outcome.reset();  // a stop is no outcome of the exchange
-      throw;
+      throw EThreadMustTerminate();
     }
     ClearResults(Parser);
-    TReceiveInfo info;
-    if (!Transport->ReceivePacket(*reply, &info)) {
-      if (sent && info.Bytes > 0) outcome = TStepOutcome::BadFrame;
+    TAnswer answer;
+    try {
+      answer = AwaitAnswer(*request, *reply);
+    } catch (const EThreadMustTerminate&) {
+      outcome.reset();
+      throw;
+    }
+    if (stats_ != nullptr && answer.OtherTraffic > 0) stats_->RecordOtherTraffic(index, answer.OtherTraffic);
+    if (!answer.Time) {
+      if (sent && answer.BadBytes) outcome = TStepOutcome::BadFrame;
       throw ERegistersModeError();
     }
     if (sent) outcome = TStepOutcome::WrongAnswer;
@@ -256,11 +262,10 @@ bool TRegistersAutomat::RunStep(const TStep& step) {
     }
     if (sent) {
       outcome = TStepOutcome::Answered;
-      const TMonoTime first = seen ? std::min(*seen, info.FirstByte) : info.FirstByte;
-      responseMs = std::chrono::duration<double, std::milli>(first - written).count();
+      responseMs = std::chrono::duration<double, std::milli>(*answer.Time - written).count();
     }
-    DistributeValues(step.Rows, step.Table);
-    RunSaveCommands(step.Saves);
+    DistributeValues(step.Rows, step.Table, answer.Values);
+    RunSaveCommands(step.Saves, answer.Values);
     const int count = RequestCount();
     ++stepIndex_;
     if (stepIndex_ >= count) stepIndex_ = 0;
@@ -273,27 +278,43 @@ bool TRegistersAutomat::RunStep(const TStep& step) {
   }
 }
 
-std::optional<TMonoTime> TRegistersAutomat::AwaitAnswer() {
-  const auto deadline = Clock::now() + milliseconds(ReplyWaitMs);
-  std::optional<TMonoTime> seen;
-  TSerialLine* line = Transport->Channel();
-  if (line != nullptr && line->CanWaitForInput()) {
-    // Watch the line during the wait, in short slices so that a stop is
-    // answered at once; the wait itself stays as long as ever.
-    while (!seen) {
-      if (Terminated()) throw EThreadMustTerminate();
-      const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) break;
-      seen = line->WaitForInput(std::min(left, PauseSlice));
+TRegistersAutomat::TAnswer TRegistersAutomat::AwaitAnswer(const TMKPPacket& request, TMKPPacket& reply) {
+  // On a line where other stations talk, a frame addressed to another station
+  // is no answer to this request: it is logged, counted and passed over, and
+  // the wait goes on. Bytes that form no frame end the wait.
+  const std::uint32_t self = VorelAddrToInt(request.SrcAddr);
+  TAnswer answer;
+  const TMonoTime deadline = TMonoClock::now() + AnswerWindow;
+  Transport->ReceivePieces(deadline, [&](const TBusPiece& piece, const TMKPPacket* packet) {
+    const bool others = packet != nullptr && VorelAddrToInt(packet->DstAddr) != self;
+    if (answer.Time || answer.BadBytes) {  // the rest of the read that brought them
+      if (others) ++answer.OtherTraffic;
+      return true;
     }
-  }
-  const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-  if (!SleepFor(std::max(left, milliseconds(0)))) throw EThreadMustTerminate();
-  return seen;
+    if (packet == nullptr) {
+      answer.BadBytes = true;
+      return true;
+    }
+    if (others) {
+      ++answer.OtherTraffic;
+      return Terminated();
+    }
+    reply.SrcAddr = packet->SrcAddr;
+    reply.DstAddr = packet->DstAddr;
+    reply.Command = packet->Command;
+    reply.DataType = packet->DataType;
+    reply.DataLen = packet->DataLen;
+    std::copy_n(packet->Data.get(), static_cast<std::size_t>(packet->DataLen), reply.Data.get());
+    answer.Time = piece.FirstByte;
+    answer.Values = ResultTexts(Parser);
+    return true;
+  });
+  if (Terminated() && !answer.Time) throw EThreadMustTerminate();
+  return answer;
 }
 
-void TRegistersAutomat::DistributeValues(std::string rows, TRegistersTable* table) {
-  const std::vector<std::string> values = ResultTexts(Parser);
+void TRegistersAutomat::DistributeValues(std::string rows, TRegistersTable* table,
+                                         const std::vector<std::string>& values) {
   std::size_t next = 0;
   rows = TextBefore(rows, ";");
   while (!rows.empty()) {
@@ -314,10 +335,8 @@ void TRegistersAutomat::DistributeValues(std::string rows, TRegistersTable* tabl
   }
 }
 
-void TRegistersAutomat::RunSaveCommands(std::string saves) {
+void TRegistersAutomat::RunSaveCommands(std::string saves, const std::vector<std::string>& values) {
   static const char* const Keywords[] = {"SAVEDATALINES", "SAVEDATAROW", "SAVEDATACOL"};
-  std::vector<std::string> values;
-  bool valuesTaken = false;
   while (!saves.empty()) {
     const std::string word = Trim(TextBefore(saves, " "));
     DropThrough(saves, " ");
@@ -334,10 +353,6 @@ void TRegistersAutomat::RunSaveCommands(std::string saves) {
     if (fileName.empty()) {
       ReportFault("name:" + word, "Registers: the save command \"" + word + "\" has no file name");
       continue;
-    }
-    if (!valuesTaken) {
-      values = ResultTexts(Parser);
-      valuesTaken = true;
     }
     std::string text;
     if (keyword == 0) {
@@ -366,7 +381,11 @@ void TRegistersAutomat::RunSaveCommands(std::string saves) {
 }
 
 void TRegistersAutomat::EmptyLine(TMKPPacket& reply) {
-  while (!Terminated() && Transport->ReceivePacket(reply)) {
+  // What still arrives is read (and logged) until a read brings nothing or
+  // no frame; on a line where others talk frames never stop, so one frame
+  // read's time-out at most.
+  const TMonoTime deadline = TMonoClock::now() + AnswerWindow;
+  while (!Terminated() && TMonoClock::now() < deadline && Transport->ReceivePacket(reply)) {
   }
 }
 

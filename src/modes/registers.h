@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "modes/device.h"
 #include "modes/regstats.h"
@@ -119,11 +120,18 @@ private:
   };
   // True when the step succeeded; throws EThreadMustTerminate on a stop.
   bool RunStep(const TStep& step);
-  void DistributeValues(std::string rows, TRegistersTable* table);
-  // The wait for the answer; the moment its first byte was seen, when the
-  // line can tell.
-  std::optional<TMonoTime> AwaitAnswer();
-  void RunSaveCommands(std::string saves);
+  void DistributeValues(std::string rows, TRegistersTable* table, const std::vector<std::string>& values);
+  // How the wait for a request's answer ended.
+  struct TAnswer {
+    std::optional<TMonoTime> Time;    // the answer's first byte; none: no answer
+    std::vector<std::string> Values;  // the decoded values of the answer
+    bool BadBytes = false;            // bytes that formed no frame came first
+    std::uint64_t OtherTraffic = 0;   // other stations' frames passed over
+  };
+  // Reads until the answer to the request (a frame addressed to its sender)
+  // comes, into reply; throws EThreadMustTerminate on a stop.
+  TAnswer AwaitAnswer(const TMKPPacket& request, TMKPPacket& reply);
+  void RunSaveCommands(std::string saves, const std::vector<std::string>& values);
   void EmptyLine(TMKPPacket& reply);
   // A fault that does not stop polling: one terminal line when it first
   // appears; it shows again only after ClearFault.

@@ -1,5 +1,7 @@
 #include "protocol/framesplit.h"
 
+#include <algorithm>
+
 #include "protocol/packet.h"
 
 namespace mkp {
@@ -9,6 +11,20 @@ void TFrameSplitter::Feed(const std::uint8_t* bytes, std::size_t count, TMonoTim
   held_.insert(held_.end(), bytes, bytes + count);
   times_.insert(times_.end(), count, arrived);
   Scan(/*final=*/false);
+}
+
+void TFrameSplitter::FeedRead(const std::uint8_t* bytes, std::size_t& fed, std::size_t count,
+                              const std::vector<TSerialLine::TArrival>& arrivals) {
+  for (std::size_t a = 0; a < arrivals.size() && fed < count; ++a) {
+    const std::size_t end = a + 1 < arrivals.size() ? std::min(arrivals[a + 1].Offset, count) : count;
+    if (end <= fed) continue;
+    Feed(bytes + fed, end - fed, arrivals[a].Time);
+    fed = end;
+  }
+  if (count > fed) {
+    Feed(bytes + fed, count - fed, TMonoClock::now());
+    fed = count;
+  }
 }
 
 void TFrameSplitter::Flush() { Scan(/*final=*/true); }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "protocol/packet.h"
+#include "serial/line.h"
 #include "serial/monotime.h"
 
 namespace mkp {
@@ -36,6 +37,11 @@ class TFrameSplitter {
 public:
   // Bytes that arrived at the given time, in order after those fed before.
   void Feed(const std::uint8_t* bytes, std::size_t count, TMonoTime arrived);
+  // The bytes of a read from `fed` up to `count`, each run with the time it
+  // arrived as the line reported it (arrivals; without them: now); `fed`
+  // moves on to count.
+  void FeedRead(const std::uint8_t* bytes, std::size_t& fed, std::size_t count,
+                const std::vector<TSerialLine::TArrival>& arrivals);
   // The line fell silent: nothing more belongs to the bytes held.
   void Flush();
   // Whether the bytes held may still become a frame (a read should ride out a

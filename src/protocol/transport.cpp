@@ -1,5 +1,6 @@
 #include "protocol/transport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -207,8 +208,57 @@ bool TMKProtocolTransport::SendRaw(const std::uint8_t* bytes, std::size_t count,
   return true;
 }
 
+static std::string DroppedBytesLine(std::size_t bytes, bool modeSwitch) {
+  return "<- " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") +
+         (modeSwitch ? " that arrived while no mode was reading dropped" : " dropped: they waited unread too long");
+}
+
+void TMKProtocolTransport::ReportDropped() {
+  if (channel_ == nullptr) return;
+  if (const std::size_t dropped = channel_->TakeDropped()) AddTerminalLine(DroppedBytesLine(dropped, false));
+}
+
+std::size_t TMKProtocolTransport::DropWaiting() {
+  std::lock_guard io(ioLock_);
+  const std::size_t dropped = channel_ != nullptr ? channel_->DiscardWaiting() : 0;
+  if (dropped > 0) AddTerminalLine(DroppedBytesLine(dropped, true));
+  return dropped;
+}
+
+bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece) {
+  std::lock_guard io(ioLock_);
+  if (channel_ == nullptr) return false;
+  ReportDropped();
+  std::vector<std::uint8_t> buffer(FrameBufferSize);
+  std::vector<TSerialLine::TArrival> arrivals;
+  bool done = false;
+  while (!done && TMonoClock::now() < deadline) {
+    TFrameSplitter splitter;
+    std::size_t fed = 0;
+    // The read rides out a silence while what it holds may still become a frame.
+    auto unfinished = [&](const std::uint8_t* bytes, std::size_t count) {
+      splitter.FeedRead(bytes, fed, count, arrivals);
+      return splitter.Unfinished();
+    };
+    std::size_t count = 0;
+    if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
+    splitter.FeedRead(buffer.data(), fed, count, arrivals);
+    splitter.Flush();
+    for (const TBusPiece& piece : splitter.Take()) {
+      TPacketHolder packet;
+      std::vector<std::uint8_t> frame(FrameBufferSize, 0);
+      std::copy_n(piece.Bytes.begin(), std::min(piece.Bytes.size(), frame.size()), frame.begin());
+      const bool parsed = piece.Good && ParseFrame(frame.data(), *packet);
+      LogPiece(piece, parsed ? &*packet : nullptr, "<- ");
+      if (onPiece(piece, parsed ? &*packet : nullptr)) done = true;
+    }
+  }
+  return done;
+}
+
 bool TMKProtocolTransport::ReceivePacket(TMKPPacket& packet, TReceiveInfo* info) {
   std::lock_guard io(ioLock_);
+  ReportDropped();
   std::vector<std::uint8_t> frame(FrameBufferSize, 0);
   std::size_t received = 0;
   TMonoTime firstByte = TMonoClock::now();

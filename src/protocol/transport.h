@@ -31,6 +31,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -114,6 +115,20 @@ public:
   // given, tells what the read saw.
   bool ReceivePacket(TMKPPacket& packet, TReceiveInfo* info = nullptr);
 
+  // Reads until onPiece has what it waits for, or the deadline passes. Each
+  // read of the line (ended by a silence, as ReceivePacket's, or by the
+  // deadline) is cut into frames and bad bytes (TFrameSplitter); every piece
+  // is logged as ReceivePacket logs a frame or "Missing format" bytes and then
+  // handed to onPiece, in order (packet: the frame read back; null for bad
+  // bytes). onPiece returns true once it has what it waited for; the other
+  // pieces of that read still reach it. True when onPiece said so; false when
+  // the deadline passed first or the line is not usable.
+  using TPieceHandler = std::function<bool(const TBusPiece& piece, const TMKPPacket* packet)>;
+  bool ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece);
+  // Drops the bytes that arrived while no one read the line (a mode switch)
+  // and says how many in the terminal pane; the count (0: no line).
+  std::size_t DropWaiting();
+
   // The lines of a piece read by someone else (a bus monitor), under the
   // given direction prefix ("<- ", "<-1 "): a frame (packet: the frame read
   // back) as ReceivePacket logs it, bad bytes (packet null) as "Missing
@@ -171,6 +186,8 @@ private:
   // to the tap. Takes the log lock; LogFrameLocked with it held.
   void LogFrame(const TFrameLines& lines, const TLineStamp& stamp);
   void LogFrameLocked(const TFrameLines& lines, const TLineStamp& stamp);
+  // Says in the terminal pane how many bytes the line dropped unread, if any.
+  void ReportDropped();
   // The log lock is held. The record made for the pane.
   TPaneLine AddLineLocked(TLogPane* pane, TLineTimer& timer, const std::string& text, const TLineStamp& stamp);
   void AppendLocked(const std::string& fileName, const TPaneLine& line);

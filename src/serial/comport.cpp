@@ -1,65 +1,21 @@
 #include "serial/comport.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <termios.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <system_error>
+#include <utility>
 
-#include "serial/line_params.h"
-#include "serial/tty_ioctl.h"
 #include "text/textcut.h"
 
 namespace mkp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
-
-std::string ErrnoText(int err) { return std::generic_category().message(err); }
-
-// Pseudo-terminal slaves (Unix98 and legacy) drop parity and character size.
-bool IsPseudoTerminal(int fd) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  unsigned maj = major(st.st_rdev);
-  return (maj >= 136 && maj <= 143) || maj == 3;
-}
-
-// Closes a descriptor unless released.
-struct TFdGuard {
-  int fd;
-  ~TFdGuard() {
-    if (fd >= 0) ::close(fd);
-  }
-  int Release() {
-    int f = fd;
-    fd = -1;
-    return f;
-  }
-};
-
-std::chrono::nanoseconds Remaining(Clock::time_point deadline) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-}
-
-timespec ToTimespec(std::chrono::nanoseconds d) {
-  if (d.count() < 0) d = std::chrono::nanoseconds(0);
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(d.count() / 1000000000);
-  ts.tv_nsec = static_cast<long>(d.count() % 1000000000);
-  return ts;
-}
+using Clock = TMonoClock;
 
 }  // namespace
 
@@ -115,14 +71,40 @@ std::string TCOMPortChannel::DevicePath() const {
   return devicePath_;
 }
 
+std::unique_ptr<TLineStream> TCOMPortChannel::OpenStream(const std::string& portName, const TLineSettings& settings,
+                                                         std::string& devicePath) {
+  return OpenTtyStream(portName, settings, devicePath);
+}
+
 bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& speed,
                                const std::string& stopBits, const std::string& parity, int readInterval,
                                int writeInterval) {
   ClosePort();
+  std::size_t discarded = 0;
   try {
     readInterval_ = std::max(0, readInterval);
     writeInterval_ = std::max(0, writeInterval);
-    OpenOrThrow(portName, speed, stopBits, parity);
+    std::string devicePath;
+    auto stream = OpenStream(portName, {speed, stopBits, parity}, devicePath);
+    // What the driver queued before the open came at times no one knows: it
+    // goes, and counts towards the bytes the open discards.
+    discarded = stream->DiscardQueuedInput();
+    {
+      std::unique_lock hl(handleLock_);
+      baud_ = stream->BitRate();
+      frameGap_ = stream->FrameGap();
+      stream_ = std::move(stream);
+    }
+    {
+      std::lock_guard lk(infoLock_);
+      portName_ = devicePath == portName ? portName : UpperCase(Trim(portName));
+      speed_ = UpperCase(Trim(speed));
+      stopBits_ = UpperCase(Trim(stopBits));
+      parity_ = UpperCase(Trim(parity));
+      devicePath_ = devicePath;
+      lastError_.clear();
+      lastBrief_.clear();
+    }
   } catch (const ECantOpenPort& e) {
     SetLastError(e.what(), e.Brief());
     state_ = psInvalid;
@@ -132,116 +114,123 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
     state_ = psInvalid;
     return false;
   }
-  DiscardInput();
+  lost_ = false;
+  StartReader();
+  state_ = psOk;
+  DiscardInput(discarded);
   return true;
 }
 
-namespace {
-
-// The device for reading and writing, not as the controlling terminal, and
-// never blocking in the driver.
-TFdGuard OpenDevice(const std::string& path) {
-  TFdGuard guard{::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
-  if (guard.fd >= 0) return guard;
-  const int err = errno;
-  if (err == EACCES || err == EPERM)
-    throw ECantOpenPort("Permission denied for " + path +
-                            ": the account needs to be a member of the dialout group "
-                            "(usermod -aG dialout USER, then log in again)",
-                        "Permission denied: add the account to the dialout group");
-  if (err == EBUSY) throw ECantOpenPort(path + " is in use by another program", "Port in use by another program");
-  if (err == ENOENT || err == ENODEV || err == ENXIO)
-    throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err), "No such device");
-  throw ECantOpenPort("Cannot open " + path + ": " + ErrnoText(err));
-}
-
-// The port is this program's alone: an advisory lock that other serial tools
-// honour, and the tty's exclusive mode, which refuses further opens (root
-// excepted; the lock covers that).
-void LockDevice(int fd, const std::string& path) {
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    if (err == EWOULDBLOCK)
-      throw ECantOpenPort(path + " is in use by another program", "Port in use by another program");
-    throw ECantOpenPort("Cannot lock " + path + ": " + ErrnoText(err));
-  }
-  ioctl(fd, TIOCEXCL);
-}
-
-}  // namespace
-
-void TCOMPortChannel::OpenOrThrow(const std::string& portName, const std::string& speedText,
-                                  const std::string& stopBitsText, const std::string& parityText) {
-  std::unique_lock hl(handleLock_);
-  const std::string path = PortDevicePath(portName);
-  if (path.empty())
-    throw ECantOpenPort("Unknown port name \"" + portName + "\": use COM1..COM256 or a device path",
-                        "Unknown port name");
-
-  TFdGuard guard = OpenDevice(path);
-  LockDevice(guard.fd, path);
-  termios original{};
-  if (tcgetattr(guard.fd, &original) != 0) throw ECantOpenPort(path + " is not a serial port", "Not a serial port");
-
-  std::string error;
-  const auto parameters = MakeLineParameters(speedText, stopBitsText, parityText, error);
-  if (!parameters) throw ECantOpenPort(error);
-  bool standardSpeed = false;
-  const termios wanted = RawLineSettings(original, *parameters, standardSpeed);
-  if (tcsetattr(guard.fd, TCSANOW, &wanted) != 0)
-    throw ECantOpenPort("The driver of " + path + " refused the line settings: " + ErrnoText(errno));
-  if (!standardSpeed && !serial_detail::SetLineSpeed(guard.fd, parameters->Speed))
-    throw ECantOpenPort("The driver of " + path + " refused the speed " + Trim(speedText));
-
-  // tcsetattr succeeds when any part of the request was taken: read back.
-  termios back{};
-  if (tcgetattr(guard.fd, &back) != 0) throw ECantOpenPort("Cannot read back the settings of " + path);
-  unsigned actual = 0;
-  const std::string mismatch =
-      ReadBackMismatch(wanted, back, IsPseudoTerminal(guard.fd), parameters->Speed,
-                       serial_detail::GetLineSpeed(guard.fd, actual) ? std::optional(actual) : std::nullopt);
-  if (!mismatch.empty()) throw ECantOpenPort("The driver of " + path + " " + mismatch);
-  serial_detail::RequestLowLatency(guard.fd);  // a best effort
-
-  fd_ = guard.Release();
-  baud_ = parameters->Speed;
-  frameGap_ = FrameGapFloor(parameters->Speed, back.c_cflag);
-  {
-    std::lock_guard lk(infoLock_);
-    portName_ = path == portName ? portName : UpperCase(Trim(portName));
-    speed_ = UpperCase(Trim(speedText));
-    stopBits_ = UpperCase(Trim(stopBitsText));
-    parity_ = UpperCase(Trim(parityText));
-    devicePath_ = path;
-    lastError_.clear();
-    lastBrief_.clear();
-  }
-  lost_ = false;
-  state_ = psOk;
-}
-
-void TCOMPortChannel::DiscardInput() {
+void TCOMPortChannel::DiscardInput(std::size_t discarded) {
   // Up to 255 bytes, waiting at most 2 + 255 ms, with no byte-to-byte limit;
   // a failure here is no failure of the open.
   std::uint8_t bytes[255];
+  if (discarded >= sizeof bytes) return;
   std::size_t count = 0;
-  std::string failure;
   std::lock_guard rl(readLock_);
-  std::shared_lock hl(handleLock_);
-  if (fd_ < 0) return;
-  ReadLocked(bytes, sizeof bytes, count, Clock::now() + std::chrono::milliseconds(2 + sizeof bytes),
-             std::chrono::microseconds(0), nullptr, nullptr, failure);
+  ReadLocked(bytes, sizeof bytes - discarded, count, {}, Clock::now() + std::chrono::milliseconds(2 + sizeof bytes),
+             0);
 }
 
-void TCOMPortChannel::CloseHandleLocked(bool discardOutput) {
-  if (fd_ >= 0) {
-    // Bytes of a write that failed would hold up the close of a real port
-    // (it waits for the output to drain) and are stale anyway.
-    if (discardOutput) tcflush(fd_, TCOFLUSH);
-    ioctl(fd_, TIOCNXCL);
-    ::close(fd_);  // also drops the flock
-    fd_ = -1;
+void TCOMPortChannel::StartReader() {
+  TLineStream* stream;
+  {
+    std::shared_lock hl(handleLock_);
+    stream = stream_.get();
   }
+  std::lock_guard wl(waitingLock_);
+  waiting_.clear();
+  waitingFront_ = 0;
+  waitingBytes_ = 0;
+  dropped_ = 0;
+  readerEnded_ = false;
+  readerFailure_.clear();
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  reader_ = std::thread(&TCOMPortChannel::ReaderLoop, this, stream, wakeFd_);
+}
+
+void TCOMPortChannel::StopReader() {
+  if (reader_.joinable()) {
+    const std::uint64_t one = 1;
+    if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
+      // The reader also looks at its flag every few milliseconds.
+    }
+    {
+      std::lock_guard wl(waitingLock_);
+      readerEnded_ = true;
+    }
+    reader_.join();
+  }
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+  wakeFd_ = -1;
+  std::lock_guard wl(waitingLock_);
+  readerEnded_ = true;
+  arrived_.notify_all();
+}
+
+void TCOMPortChannel::ReaderLoop(TLineStream* stream, int wake) {
+  std::vector<std::uint8_t> bytes;
+  for (;;) {
+    {
+      std::lock_guard wl(waitingLock_);
+      if (readerEnded_) return;
+    }
+    pollfd p[2] = {{stream->Descriptor(), POLLIN, 0}, {wake, POLLIN, 0}};
+    const timespec ts = ToTimespec(std::chrono::milliseconds(50));
+    const int r = ppoll(p, wake >= 0 ? 2 : 1, &ts, nullptr);
+    if (r < 0 && errno != EINTR) {
+      std::lock_guard wl(waitingLock_);
+      readerFailure_ = std::string("Read failed: ") + std::strerror(errno);
+      readerEnded_ = true;
+      arrived_.notify_all();
+      return;
+    }
+    if (r <= 0 || (p[1].revents & POLLIN)) continue;
+    if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
+    bytes.clear();
+    std::string failure;
+    const bool ok = stream->ReadAvailable(bytes, failure);
+    const TMonoTime now = Clock::now();
+    std::lock_guard wl(waitingLock_);
+    if (!bytes.empty()) {
+      waitingBytes_ += bytes.size();
+      waiting_.push_back({std::move(bytes), now});
+      bytes = {};
+      while (waitingBytes_ > WaitingLimit) {
+        // The oldest bytes go: a full line read only now and then keeps the newest.
+        const std::size_t front = waiting_.front().Bytes.size() - waitingFront_;
+        dropped_ += front;
+        waitingBytes_ -= front;
+        waiting_.pop_front();
+        waitingFront_ = 0;
+      }
+      arrived_.notify_all();
+    }
+    const bool hangUp = (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p[0].revents & POLLIN);
+    if (!ok || hangUp) {
+      readerFailure_ = ok || failure.empty() ? std::string("The port was lost (hang-up)") : failure;
+      readerEnded_ = true;
+      lost_ = true;
+      SetLastError(readerFailure_);
+      arrived_.notify_all();
+      return;
+    }
+  }
+}
+
+std::size_t TCOMPortChannel::DiscardWaiting() {
+  std::lock_guard wl(waitingLock_);
+  const std::size_t count = waitingBytes_ + dropped_;
+  waiting_.clear();
+  waitingFront_ = 0;
+  waitingBytes_ = 0;
+  dropped_ = 0;
+  return count;
+}
+
+std::size_t TCOMPortChannel::TakeDropped() {
+  std::lock_guard wl(waitingLock_);
+  return std::exchange(dropped_, 0);
 }
 
 void TCOMPortChannel::StopPacing() {
@@ -264,46 +253,36 @@ void TCOMPortChannel::ClosePort() {
     failed = state_.exchange(psInvalid) == psFailed;  // refuses new paced writes from here on
   }
   StopPacing();
+  StopReader();
+  {
+    // A read in progress sees the state and ends.
+    std::lock_guard wl(waitingLock_);
+    arrived_.notify_all();
+  }
+  std::lock_guard rl(readLock_);
   std::unique_lock hl(handleLock_);
-  CloseHandleLocked(failed);
+  // Bytes of a write that failed would hold up the close of a real port
+  // (it waits for the output to drain) and are stale anyway.
+  if (stream_ && failed) stream_->DiscardQueuedOutput();
+  stream_.reset();
   state_ = psInvalid;
+  std::lock_guard wl(waitingLock_);
+  waiting_.clear();
+  waitingFront_ = 0;
+  waitingBytes_ = 0;
 }
 
 bool TCOMPortChannel::WriteAllLocked(const std::uint8_t* buffer, std::size_t count) {
   // No write time-out is asked for; a line held up by flow control or a pty
   // whose other side never reads still must not block forever.
-  const auto limit = std::chrono::milliseconds(2000 + static_cast<long long>(count) * 11000 / std::max(1u, baud_));
-  const auto deadline = Clock::now() + limit;
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t r = ::write(fd_, buffer + done, count - done);
-    if (r > 0) {
-      done += static_cast<std::size_t>(r);
-      continue;
-    }
-    int err = r < 0 ? errno : EAGAIN;
-    if (err == EINTR) continue;
-    if (err == EAGAIN) {
-      auto left = Remaining(deadline);
-      if (left.count() <= 0) {
-        SetLastError("Write timed out: the line does not take the bytes");
-        return false;
-      }
-      pollfd p{fd_, POLLOUT, 0};
-      timespec ts = ToTimespec(left);
-      int pr = ppoll(&p, 1, &ts, nullptr);
-      if (pr > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
-        lost_ = true;
-        SetLastError("The port was lost (hang-up)");
-        return false;
-      }
-      continue;
-    }
-    if (err == EIO || err == ENXIO || err == ENODEV) lost_ = true;
-    SetLastError("Write failed: " + ErrnoText(err));
-    return false;
-  }
-  return true;
+  const auto limit =
+      std::chrono::milliseconds(2000 + static_cast<long long>(count) * 11000 / std::max(1u, baud_.load()));
+  std::string failure;
+  bool lost = false;
+  if (stream_->WriteAll(buffer, count, Clock::now() + limit, failure, lost)) return true;
+  if (lost) lost_ = true;
+  SetLastError(failure);
+  return false;
 }
 
 bool TCOMPortChannel::WriteBytes(const std::uint8_t* buffer, std::size_t& count) {
@@ -329,7 +308,7 @@ bool TCOMPortChannel::WriteBytes(const std::uint8_t* buffer, std::size_t& count)
   }
 
   std::shared_lock hl(handleLock_);
-  if (state_.load() != psOk || fd_ < 0 || buffer == nullptr) {
+  if (state_.load() != psOk || !stream_ || buffer == nullptr) {
     count = 0;
     state_ = psFailed;
     return false;
@@ -363,7 +342,7 @@ void TCOMPortChannel::PacingLoop() {
     {
       std::shared_lock hl(handleLock_);
       std::lock_guard wl(writeLock_);
-      ok = fd_ >= 0 && WriteAllLocked(&byte, 1);
+      ok = stream_ && WriteAllLocked(&byte, 1);
     }
     pl.lock();
     if (paceStop_) break;
@@ -401,83 +380,66 @@ bool TCOMPortChannel::PacedWriteActive() const {
   return pacedNext_ < paced_.size();
 }
 
-bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                                 Clock::time_point total, std::chrono::microseconds interval,
-                                 const TUnfinished& unfinished, TMonoTime* firstByte, std::string& failure) {
-  const std::chrono::microseconds frameGap = std::max(interval, frameGap_.load());
-  Clock::time_point lastByte{};
-  bool inFrame = false;  // the bytes so far are an unfinished frame
+bool TCOMPortChannel::Read(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                           const TReadOptions& options) {
   count = 0;
-  while (count < maximum) {
-    auto deadline = total;
-    if (count > 0 && interval.count() > 0) deadline = std::min(deadline, lastByte + (inFrame ? frameGap : interval));
-    auto left = Remaining(deadline);
-    if (left.count() <= 0) break;
-    // The kernel lets a long poll overrun by 0.1 % of its time-out; short
-    // waits keep the total time-out within a fraction of a millisecond.
-    left = std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(50));
-    pollfd p{fd_, POLLIN, 0};
-    timespec ts = ToTimespec(left);
-    int r = ppoll(&p, 1, &ts, nullptr);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      failure = "Read failed: " + ErrnoText(errno);
-      return false;
-    }
-    if (r == 0) continue;
-    if (p.revents & POLLIN) {
-      ssize_t k = ::read(fd_, buffer + count, maximum - count);
-      if (k > 0) {
-        lastByte = Clock::now();
-        if (count == 0 && firstByte != nullptr) *firstByte = lastByte;
-        count += static_cast<std::size_t>(k);
-        inFrame = unfinished && unfinished(buffer, count);
-        continue;
-      }
-      if (k < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      failure = k == 0 ? std::string("The port was lost (hang-up)") : "Read failed: " + ErrnoText(errno);
-      return false;
-    }
-    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      failure = "The port was lost (hang-up)";
-      return false;
-    }
-  }
-  return true;
-}
-
-std::optional<TMonoTime> TCOMPortChannel::WaitForInput(std::chrono::milliseconds timeout) {
-  std::lock_guard rl(readLock_);
-  std::shared_lock hl(handleLock_);
-  if (state_.load() != psOk || fd_ < 0) return std::nullopt;
-  pollfd p{fd_, POLLIN, 0};
-  timespec ts = ToTimespec(std::max<std::chrono::nanoseconds>(timeout, std::chrono::nanoseconds(0)));
-  if (ppoll(&p, 1, &ts, nullptr) > 0 && (p.revents & POLLIN)) return TMonoClock::now();
-  return std::nullopt;
-}
-
-bool TCOMPortChannel::ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                                const TUnfinished& unfinished, TMonoTime* firstByte) {
-  count = 0;
+  if (options.Arrivals != nullptr) options.Arrivals->clear();
   if (buffer == nullptr) return false;
   std::lock_guard rl(readLock_);
-  std::shared_lock hl(handleLock_);
-  if (state_.load() != psOk || fd_ < 0) return false;
+  if (state_.load() != psOk) return false;
   if (maximum == 0) return true;
+  const TMonoTime total = options.Deadline != nullptr
+                              ? *options.Deadline
+                              : Clock::now() + std::chrono::milliseconds(2 + static_cast<long long>(maximum));
+  return ReadLocked(buffer, maximum, count, options, total, readInterval_.load());
+}
 
-  const auto total = Clock::now() + std::chrono::milliseconds(2 + static_cast<long long>(maximum));
-  std::string failure;
-  if (ReadLocked(buffer, maximum, count, total, std::chrono::milliseconds(readInterval_.load()), unfinished,
-                 firstByte, failure))
-    return true;
-
-  lost_ = true;
+bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                                 const TReadOptions& options, TMonoTime total, int intervalMs) {
+  const auto interval =
+      std::chrono::duration_cast<TMonoClock::duration>(std::chrono::milliseconds(intervalMs));
+  const auto frameGap =
+      std::max(interval, std::chrono::duration_cast<TMonoClock::duration>(frameGap_.load()));
+  TMonoTime lastByte{};
+  bool inFrame = false;  // the bytes so far are an unfinished frame
+  std::unique_lock wl(waitingLock_);
+  while (count < maximum) {
+    if (state_.load() != psOk && state_.load() != psFailed) break;  // closed meanwhile
+    const auto silence = inFrame ? frameGap : interval;
+    if (!waiting_.empty()) {
+      TChunk& chunk = waiting_.front();
+      // A silence longer than the limit before these bytes ends the read: they
+      // belong to the next one.
+      if (count > 0 && interval.count() > 0 && chunk.Arrived - lastByte > silence) break;
+      const std::size_t n = std::min(maximum - count, chunk.Bytes.size() - waitingFront_);
+      std::memcpy(buffer + count, chunk.Bytes.data() + waitingFront_, n);
+      if (count == 0 && options.FirstByte != nullptr) *options.FirstByte = chunk.Arrived;
+      if (options.Arrivals != nullptr && (count == 0 || chunk.Arrived != lastByte))
+        options.Arrivals->push_back({count, chunk.Arrived});
+      count += n;
+      waitingBytes_ -= n;
+      waitingFront_ += n;
+      lastByte = chunk.Arrived;
+      if (waitingFront_ == chunk.Bytes.size()) {
+        waiting_.pop_front();
+        waitingFront_ = 0;
+      }
+      inFrame = options.Unfinished && options.Unfinished(buffer, count);
+      continue;
+    }
+    if (readerEnded_) break;
+    TMonoTime until = total;
+    if (count > 0 && interval.count() > 0) until = std::min(until, lastByte + (inFrame ? frameGap : interval));
+    if (Clock::now() >= until) break;
+    arrived_.wait_until(wl, until);
+  }
+  if (count > 0 || !readerEnded_ || readerFailure_.empty()) return true;
+  // The line failed and nothing is left to read: say so, and wait out the
+  // read's time-out so that callers polling in a loop do not spin.
+  const std::string failure = readerFailure_;
+  wl.unlock();
   SetLastError(failure);
-  if (count > 0) return true;  // hand over what arrived; the next read reports the failure
-  // A vanished device fails every read at once; wait out the read's time-out
-  // so that callers polling in a loop do not spin.
-  hl.unlock();
-  std::this_thread::sleep_until(total);
+  std::this_thread::sleep_until(std::min(total, Clock::now() + std::chrono::milliseconds(2 + maximum)));
   return false;
 }
 

@@ -1,25 +1,35 @@
-// TCOMPortChannel: the one serial port of the system, on the Linux tty driver.
+// TCOMPortChannel: the one serial port of the system.
 //
 // Port names: "COMn" (any case) is /dev/ttyS(n-1); a name containing "/" is a
 // device path used exactly as written (/dev/ttyUSB0, /dev/serial/by-id/...,
 // a pseudo-terminal).
 //
 // Opening sets a raw 8-bit line with the chosen speed, parity and stop bits,
-// asks the driver for low-latency delivery where it has it, and then reads
-// and discards what arrives within 2 + 255 ms (up to 255 bytes), so that an
-// open always starts on a quiet line.
+// asks the driver for low-latency delivery where it has it, and discards what
+// arrives within 2 + 255 ms (up to 255 bytes), so that an open always starts
+// on a quiet line. What the driver had queued before the open is dropped
+// whole (no one knows when it came) and counts towards those 255 bytes.
+//
+// Arrival times. While the port is open a reader thread of the channel takes
+// every byte as it arrives and stamps it with that moment; the bytes wait in
+// order, with their times, until a read takes them (up to WaitingLimit bytes:
+// beyond it the oldest are dropped and counted). A read therefore gives the
+// time its first byte arrived however late it is made, and the time-out
+// rules below are judged by the bytes' arrival times: two frames that came
+// with a silence between them are never one read, whenever they are read.
 //
 // Reads are single reads bounded by time-outs measured in milliseconds: a read
 // of up to n bytes returns when n bytes have arrived, when more than
 // ReadInterval ms pass between two bytes once a first byte has arrived, or
-// after 2 + n ms in all. A ReadInterval of 0 sets no byte-to-byte limit (the
-// read then ends only at n bytes or at the total time-out), as the serial
-// drivers of the system's first platform treat a zero interval.
+// after 2 + n ms in all (or at an explicit deadline). A ReadInterval of 0 sets
+// no byte-to-byte limit (the read then ends only at n bytes or at the total
+// time-out), as the serial drivers of the system's first platform treat a
+// zero interval.
 //
 // Real lines deliver a frame in bursts (a UART at its FIFO trigger level, a
 // USB adapter at its latency timer), with silences far longer than a
 // millisecond inside one frame. A read given an "unfinished" test therefore
-// rides out silences up to FrameGapFloor() (20 ms plus 16 character times, or
+// rides out silences up to FrameGap() (20 ms plus 16 character times, or
 // ReadInterval when that is longer) while the test says the bytes so far are
 // an unfinished frame; once it says otherwise the ReadInterval rule applies
 // again, and the total time-out always does.
@@ -30,7 +40,8 @@
 //
 // Thread safety: every public operation may be called from any thread. Reads
 // are serialised among themselves, writes (direct and paced bytes) among
-// themselves; opening and closing wait for a read or write in progress.
+// themselves; opening and closing wait for a write in progress and end a
+// read in progress.
 #pragma once
 
 #include <atomic>
@@ -38,6 +49,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <stdexcept>
@@ -46,21 +59,10 @@
 #include <vector>
 
 #include "serial/line.h"
+#include "serial/linestream.h"
 #include "serial/portlist.h"
 
 namespace mkp {
-
-// A step of opening the port failed (used inside the channel only).
-class ECantOpenPort : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-  // With the short form of the reason that a narrow status line can show.
-  ECantOpenPort(const std::string& what, std::string brief) : std::runtime_error(what), brief_(std::move(brief)) {}
-  const std::string& Brief() const { return brief_; }
-
-private:
-  std::string brief_;
-};
 
 // A read or write was refused or failed (used inside the channel only).
 class EInvalidPortOperation : public std::runtime_error {
@@ -71,6 +73,8 @@ public:
 class TCOMPortChannel : public TSerialLine {
 public:
   static constexpr std::size_t PacedCopySize = 32832;
+  // The most bytes that wait unread; beyond it the oldest are dropped.
+  static constexpr std::size_t WaitingLimit = 1 << 20;
 
   TCOMPortChannel();
   ~TCOMPortChannel() override;
@@ -85,7 +89,7 @@ public:
   // exactly when State() is psOk afterwards; on failure LastError() tells why.
   bool OpenPort(const std::string& portName, const std::string& speed, const std::string& stopBits,
                 const std::string& parity, int readInterval, int writeInterval);
-  // Stops pacing, closes the port; State() = psInvalid.
+  // Stops the reader and pacing, closes the port; State() = psInvalid.
   void ClosePort();
 
   // WriteInterval 0: writes all count bytes now. WriteInterval > 0: queues
@@ -98,12 +102,9 @@ public:
   // when given, lets the read ride out the silences inside a frame). True
   // with count 0 when nothing arrived in time; false (count 0) when the port
   // is not psOk or the device failed. The state does not change.
-  bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                 const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr) override;
-  // Waits for bytes to read (without reading them); none when the port is
-  // not open or nothing came in time.
-  bool CanWaitForInput() const override { return true; }
-  std::optional<TMonoTime> WaitForInput(std::chrono::milliseconds timeout) override;
+  bool Read(std::uint8_t* buffer, std::size_t maximum, std::size_t& count, const TReadOptions& options) override;
+  std::size_t DiscardWaiting() override;
+  std::size_t TakeDropped() override;
 
   // Waits until no paced byte is pending (or the timeout passes); true when
   // the pacing queue is empty.
@@ -135,39 +136,56 @@ public:
   bool PortLost() const { return lost_.load(); }
 
 private:
-  // Opens, locks and sets up the device; the descriptor is the channel's
-  // from then on. Throws ECantOpenPort.
-  void OpenOrThrow(const std::string& portName, const std::string& speed, const std::string& stopBits,
-                   const std::string& parity);
-  // Reads and discards what arrives right after an open.
-  void DiscardInput();
-  // One read under the handle lock: ends at maximum bytes, at the total
-  // deadline, or when the line stays silent for longer than the interval
-  // (zero: no limit) after a byte; `unfinished` stretches that silence to
-  // the frame gap.
-  bool ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                  std::chrono::steady_clock::time_point total, std::chrono::microseconds interval,
-                  const TUnfinished& unfinished, TMonoTime* firstByte, std::string& failure);
-  void CloseHandleLocked(bool discardOutput);
+  struct TChunk {
+    std::vector<std::uint8_t> Bytes;
+    TMonoTime Arrived{};
+  };
+
+  // Opens the stream for the port name; throws ECantOpenPort.
+  std::unique_ptr<TLineStream> OpenStream(const std::string& portName, const TLineSettings& settings,
+                                          std::string& devicePath);
+  // Reads and discards what arrives right after an open, up to 255 bytes with
+  // those already discarded.
+  void DiscardInput(std::size_t discarded);
+  // One read from the bytes waiting (the read lock is held): ends at maximum
+  // bytes, at the total deadline, or at a silence longer than the interval
+  // (0: no limit) between the arrival of two bytes.
+  bool ReadLocked(std::uint8_t* buffer, std::size_t maximum, std::size_t& count, const TReadOptions& options,
+                  TMonoTime total, int intervalMs);
+  void StartReader();
+  void StopReader();
+  void ReaderLoop(TLineStream* stream, int wake);
   void StopPacing();
   void PacingLoop();
   bool WriteAllLocked(const std::uint8_t* buffer, std::size_t count);
   void SetLastError(std::string text, std::string brief = {});
 
-  // Held shared by reads and writes, exclusively by open and close, so the
-  // descriptor never changes under a read or write.
+  // Held shared by writes, exclusively by open and close, so the stream never
+  // changes under a write.
   mutable std::shared_mutex handleLock_;
-  int fd_ = -1;
-  unsigned baud_ = 9600;
+  std::unique_ptr<TLineStream> stream_;
 
   std::mutex readLock_;   // one read at a time
-  std::mutex writeLock_;  // one write() sequence at a time (direct or paced byte)
+  std::mutex writeLock_;  // one write sequence at a time (direct or paced byte)
+
+  // What the reader took, waiting for reads.
+  std::mutex waitingLock_;
+  std::condition_variable arrived_;
+  std::deque<TChunk> waiting_;
+  std::size_t waitingFront_ = 0;  // bytes of the first chunk already read
+  std::size_t waitingBytes_ = 0;
+  std::size_t dropped_ = 0;       // bytes dropped at the limit, not yet told
+  bool readerEnded_ = true;       // no more bytes will come (closed, or the line failed)
+  std::string readerFailure_;     // why the reader ended, when the line failed
+  std::thread reader_;
+  int wakeFd_ = -1;  // ends the reader's wait
 
   std::atomic<TPortState> state_{psInvalid};
   std::atomic<int> readInterval_{1};
   std::atomic<int> writeInterval_{0};
   std::atomic<bool> lost_{false};
   std::atomic<std::chrono::microseconds> frameGap_{std::chrono::milliseconds(20)};
+  std::atomic<unsigned> baud_{9600};
 
   mutable std::mutex infoLock_;
   std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_, lastBrief_;

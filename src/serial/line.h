@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <vector>
 
 #include "serial/monotime.h"
 
@@ -36,19 +36,37 @@ public:
   // How much longer the bytes written so far take to go out (a line that
   // paces its writes); zero when they are out.
   virtual std::chrono::nanoseconds PendingWriteTime() const { return std::chrono::nanoseconds(0); }
+  // When the bytes of a read arrived: each run of bytes that came together,
+  // from its offset in the read on.
+  struct TArrival {
+    std::size_t Offset = 0;
+    TMonoTime Time{};
+  };
+  struct TReadOptions {
+    // Lets the read ride out the silences inside an unfinished frame.
+    TUnfinished Unfinished;
+    // Receives the moment the first byte of the read arrived (left alone when
+    // none did).
+    TMonoTime* FirstByte = nullptr;
+    // Replaces the read's total time-out.
+    const TMonoTime* Deadline = nullptr;
+    // Receives the arrival of each run of bytes of the read (cleared first).
+    std::vector<TArrival>* Arrivals = nullptr;
+  };
   // One read of up to maximum bytes; true with count 0 when nothing arrived in
-  // time, false when the line is not usable. firstByte, when given, receives
-  // the moment the first byte of the read arrived (left alone when none did).
-  virtual bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                         const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr) = 0;
-  // Waits up to timeout for bytes to arrive without reading them: the moment
-  // they were seen, or none when nothing came. Only lines for which
-  // CanWaitForInput() is true implement it; the others return none at once.
-  virtual bool CanWaitForInput() const { return false; }
-  virtual std::optional<TMonoTime> WaitForInput(std::chrono::milliseconds timeout) {
-    (void)timeout;
-    return std::nullopt;
+  // time, false when the line is not usable.
+  virtual bool Read(std::uint8_t* buffer, std::size_t maximum, std::size_t& count, const TReadOptions& options) = 0;
+  bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
+                 const TUnfinished& unfinished = nullptr, TMonoTime* firstByte = nullptr,
+                 const TMonoTime* deadline = nullptr) {
+    return Read(buffer, maximum, count, {unfinished, firstByte, deadline, nullptr});
   }
+  // Drops the bytes that arrived and wait unread; how many (with those
+  // dropped earlier for want of room and not yet told).
+  virtual std::size_t DiscardWaiting() { return 0; }
+  // Bytes dropped for want of room since the last call (a line that keeps
+  // unread bytes has a limit).
+  virtual std::size_t TakeDropped() { return 0; }
 };
 
 }  // namespace mkp

@@ -23,6 +23,15 @@
 
 namespace mkptest {
 
+// The frame of a packet text (empty when the text is not well-formed).
+inline std::vector<std::uint8_t> FrameBytes(const std::string& text) {
+  mkp::TPacketHolder packet;
+  std::uint8_t out[mkp::FrameBufferSize];
+  int length = 0;
+  if (!mkp::TextToPacket(text, *packet) || !mkp::BuildFrame(*packet, out, length)) return {};
+  return {out, out + length};
+}
+
 struct TSeenPacket {
   std::string Text;  // PacketToText
   std::uint8_t Command = 0;
@@ -113,11 +122,8 @@ private:
     for (const std::string& text : answer_(seen, index)) {
       if (!first && line_ == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(GapMs.load()));
       first = false;
-      mkp::TPacketHolder answer;
-      std::uint8_t out[mkp::FrameBufferSize];
-      int length = 0;
-      if (mkp::TextToPacket(text, *answer) && mkp::BuildFrame(*answer, out, length))
-        send_(Bytes(out, out + length));
+      const Bytes frame = FrameBytes(text);
+      if (!frame.empty()) send_(frame);
     }
   }
 

@@ -22,6 +22,7 @@
 #include "serial/comport.h"
 
 using namespace mkp;
+using mkptest::FrameBytes;
 using mkptest::TRegistersPeer;
 using mkptest::TSeenPacket;
 using namespace std::chrono_literals;
@@ -349,19 +350,19 @@ TEST_F(RegistersThreadTest, TransmitReportsBusyWhileAStepHangs) {
   model.WriteTemplates.AddText("010203.0A0B0C.08.05.0300 - 01 %1:05%");
   model.RegSendTimeout1 = 0;
   UsePty();
-  // A wrong answer followed by a stream of packets keeps the step emptying the line.
+  // Other stations' frames keep the step waiting for its answer, then
+  // emptying the line.
   TRegistersPeer peer(pty, [](const TSeenPacket& seen, int index) {
     std::vector<std::string> answers;
     if (index == 0 && seen.Command == 6) {
-      for (int i = 0; i < 45; ++i) answers.push_back("0A0B0C.010203.01.00.0000");
+      for (int i = 0; i < 70; ++i) answers.push_back("0D0E0F.010203.01.00.0000");
     }
     return answers;
   });
   peer.GapMs = 60;
   auto automat = Automat();
   automat->Start();
-  // The step sits emptying the line while the acknowledgements keep coming.
-  ASSERT_TRUE(Eventually([&] { return terminal.CountContaining("<- 0A0B0C.010203.01") >= 3; }));
+  ASSERT_TRUE(Eventually([&] { return terminal.CountContaining("<- 0D0E0F.010203.01") >= 3; }));
   ASSERT_TRUE(automat->IsStepInProgress());
   table.SetNewValue(1, "1");
   std::vector<std::string> status;
@@ -463,3 +464,39 @@ TEST_F(RegistersThreadTest, StopDoesNotWaitAndPauseHoldsBetweenSteps) {
   EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, 1s);
   ASSERT_TRUE(Eventually([&] { return automat->Finished(); }, 5s));
 }
+
+namespace {
+
+TEST_F(RegistersThreadTest, OtherStationsFramesArePassedOverAndPollingNeverStalls) {
+  Names(1);
+  AddRequest(WordRequest(1), "1");
+  model.OneCycleDelay = 0;
+  // A second station talks all the time; the device's first answer is wrong.
+  TRegistersPeer peer(line, [](const TSeenPacket& seen, int index) {
+    if (seen.Command != 6) return std::vector<std::string>{};
+    return std::vector<std::string>{index == 0 ? "0A0B0C.010203.01.00.0000" : WordAnswer(seen.First, {7})};
+  });
+  std::atomic<bool> talking{true};
+  std::thread station([&] {
+    for (int i = 0; talking && i < 3000; ++i) {
+      line.Write(FrameBytes(i % 2 ? "111111.222222.06.05.0100 - 01" : "222222.111111.07.05.0300 - 01 05 00"));
+      std::this_thread::sleep_for(10ms);  // the station's own pace on the line
+    }
+  });
+  TRegistersStats stats;
+  auto automat = MakeRegistersAutomat(transport, parser, table, model, "", &stats);
+  automat->Start();
+  const bool polled = Eventually([&] { return peer.Count() >= 3 && table.CurrentValue(1) == "7"; }, 15s);
+  automat->Terminate();
+  automat->WaitFor();
+  talking = false;
+  station.join();
+  ASSERT_TRUE(polled) << peer.Count() << " requests sent";
+  const TRequestStats row = stats.Snapshot().at(0);
+  EXPECT_EQ(row.WrongAnswer, 1u);
+  EXPECT_GE(row.Answered, 1u);
+  EXPECT_GT(row.OtherTraffic, 0u);
+  EXPECT_GT(decode.CountContaining("<- 222222>>111111"), 0);  // every frame is logged
+}
+
+}  // namespace

@@ -108,19 +108,20 @@ TEST(ComPortTest, SecondOpenOfTheSamePortIsRefusedUntilTheFirstCloses) {
   EXPECT_TRUE(OpenPty(second, pty));
 }
 
-TEST(ComPortTest, OpenDiscardsWhatArrivesWithinItsFlushWait) {
+TEST(ComPortTest, OpenStartsOnAQuietLineAndDropsWhatCameBeforeIt) {
   TPtyPair pty;
   TCOMPortChannel ch;
   // On a quiet line the open waits out 2 + 255 ms for stray bytes.
   auto t0 = Clock::now();
   ASSERT_TRUE(OpenPty(ch, pty));
   EXPECT_GE(MsSince(t0), 250);
-  // Up to 255 bytes are discarded; what comes beyond them stays.
-  Bytes waiting(300);
-  for (std::size_t i = 0; i < waiting.size(); ++i) waiting[i] = static_cast<std::uint8_t>(i);
-  pty.Write(waiting);
+  // What the driver held before the open came at times no one knows: all of
+  // it goes, however much.
+  pty.Write(Bytes(300, 0x5A));
   ASSERT_TRUE(OpenPty(ch, pty));
-  EXPECT_EQ(ReadChannel(ch, 300), Bytes(waiting.begin() + 255, waiting.end()));
+  EXPECT_EQ(ReadChannel(ch, 300), Bytes{});
+  pty.Write({1, 2, 3});
+  EXPECT_EQ(ReadChannel(ch, 3), (Bytes{1, 2, 3}));
 }
 
 TEST(ComPortTest, ReadWithNothingReturnsEmptyAfterTheTotalTimeout) {
@@ -313,3 +314,36 @@ TEST(ComPortThreadTest, ReadsOnOneThreadWhilePacedBytesGoOut) {
 }
 
 }  // namespace
+
+TEST(ComPortTest, BytesReadLateKeepTheirArrivalAndTheSilenceBetweenThemStillEndsARead) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  const auto taken = [&] {
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (pty.Unread() != 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  const auto sent = Clock::now();
+  pty.Write({1, 2, 3});
+  taken();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // a silence on the line
+  pty.Write({4, 5});
+  taken();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reads come late
+  Bytes buf(16);
+  std::size_t n = 0;
+  mkp::TMonoTime first{};
+  const auto readAt = Clock::now();
+  ASSERT_TRUE(ch.ReadBytes(buf.data(), buf.size(), n, nullptr, &first));
+  EXPECT_EQ(n, 3u);
+  EXPECT_LT(first - sent, std::chrono::milliseconds(25));
+  EXPECT_GE(readAt - first, std::chrono::milliseconds(60));
+  EXPECT_EQ(ReadChannel(ch, 16), (Bytes{4, 5}));
+  // Dropped at a mode switch: what waits unread.
+  pty.Write({6, 7});
+  taken();
+  const auto end = Clock::now() + std::chrono::seconds(10);
+  std::size_t dropped = 0;
+  while ((dropped += ch.DiscardWaiting()) < 2 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(dropped, 2u);
+}

@@ -1,7 +1,8 @@
 // A serial line in memory for tests of the logic above the line (transport,
 // slave responder, registers automaton): what the far side writes comes back
-// one chunk per read, and what the program writes is kept for the far side.
-// No timing of a real line is imitated.
+// one chunk per read, with the time it was written as its arrival, and what
+// the program writes is kept for the far side. No other timing of a real line
+// is imitated.
 #pragma once
 
 #include <algorithm>
@@ -48,32 +49,32 @@ public:
   }
   // Gives the next chunk the far side wrote (up to maximum bytes; the rest of
   // it stays for the next read), waiting ReadWait for one to come.
-  bool ReadBytes(std::uint8_t* buffer, std::size_t maximum, std::size_t& count,
-                 const TUnfinished& = nullptr, mkp::TMonoTime* firstByte = nullptr) override {
+  bool Read(std::uint8_t* buffer, std::size_t maximum, std::size_t& count, const TReadOptions& options) override {
     count = 0;
+    const mkp::TMonoTime* deadline = options.Deadline;
+    mkp::TMonoTime* firstByte = options.FirstByte;
     std::unique_lock lock(mutex_);
     if (state_ != mkp::psOk || buffer == nullptr) return false;
     ++readers_;
     changed_.notify_all();
-    changed_.wait_for(lock, readWait_, [&] { return !chunks_.empty() || state_ != mkp::psOk; });
+    const auto until = deadline != nullptr ? std::min(*deadline, mkp::TMonoClock::now() + readWait_)
+                                           : mkp::TMonoClock::now() + readWait_;
+    changed_.wait_until(lock, until, [&] { return !chunks_.empty() || state_ != mkp::psOk; });
     --readers_;
     if (state_ != mkp::psOk) return false;
     if (chunks_.empty()) return true;
-    if (firstByte != nullptr) *firstByte = mkp::TMonoClock::now();
+    const mkp::TMonoTime arrived = arrivals_.front();
+    if (firstByte != nullptr) *firstByte = arrived;
+    if (options.Arrivals != nullptr) *options.Arrivals = {{0, arrived}};
     Bytes& chunk = chunks_.front();
     count = std::min(maximum, chunk.size());
     std::copy_n(chunk.begin(), count, buffer);
     chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(count));
-    if (chunk.empty()) chunks_.pop_front();
+    if (chunk.empty()) {
+      chunks_.pop_front();
+      arrivals_.pop_front();
+    }
     return true;
-  }
-
-  bool CanWaitForInput() const override { return true; }
-  std::optional<mkp::TMonoTime> WaitForInput(std::chrono::milliseconds timeout) override {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, timeout, [&] { return !chunks_.empty() || state_ != mkp::psOk; })) return std::nullopt;
-    if (chunks_.empty()) return std::nullopt;
-    return mkp::TMonoClock::now();
   }
 
   // ---- The far side ----------------------------------------------------------------
@@ -81,6 +82,7 @@ public:
   void Write(const Bytes& chunk) {
     std::lock_guard lock(mutex_);
     chunks_.push_back(chunk);
+    arrivals_.push_back(mkp::TMonoClock::now());
     changed_.notify_all();
   }
   // Waits until the program has written `count` bytes not read yet (or the
@@ -127,6 +129,7 @@ private:
   bool failWrites_ = false;
   std::chrono::milliseconds readWait_{50};
   std::deque<Bytes> chunks_;
+  std::deque<mkp::TMonoTime> arrivals_;  // when each chunk was written
   std::deque<std::uint8_t> sent_;
   int readers_ = 0;
   std::function<void(const Bytes&)> onWrite_;

@@ -1,0 +1,73 @@
+// The byte stream under a serial channel: what carries the line's bytes (a
+// local serial device, or a connection to a serial device server). The
+// channel (TCOMPortChannel) does everything above it the same way for every
+// kind: the reader that stamps bytes as they arrive, the reads with their
+// time-outs, paced writes and the port state.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "serial/monotime.h"
+
+namespace mkp {
+
+// A step of opening the port failed (used inside the channel only).
+class ECantOpenPort : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+  // With the short form of the reason that a narrow status line can show.
+  ECantOpenPort(const std::string& what, std::string brief) : std::runtime_error(what), brief_(std::move(brief)) {}
+  const std::string& Brief() const { return brief_; }
+
+private:
+  std::string brief_;
+};
+
+class TLineStream {
+public:
+  virtual ~TLineStream() = default;
+
+  // The descriptor that becomes readable when bytes arrive (and writable when
+  // the stream takes more); the channel waits on it.
+  virtual int Descriptor() const = 0;
+  // Takes what has arrived, without waiting, and appends the line's bytes to
+  // `out` (a stream with a protocol of its own keeps that protocol's bytes to
+  // itself). False when the line is gone or failed; `failure` then says why.
+  virtual bool ReadAvailable(std::vector<std::uint8_t>& out, std::string& failure) = 0;
+  // Writes all bytes, waiting until the deadline at most for the stream to
+  // take them. False with the reason otherwise; `lost` is set when the line
+  // is gone (hang-up) rather than merely slow.
+  virtual bool WriteAll(const std::uint8_t* bytes, std::size_t count, TMonoTime deadline, std::string& failure,
+                        bool& lost) = 0;
+  // Drops what arrived before reading starts (bytes whose arrival time no one
+  // knows); how many bytes went.
+  virtual std::size_t DiscardQueuedInput() { return 0; }
+  // Drops what a failed write left unsent, so that closing does not wait
+  // for it.
+  virtual void DiscardQueuedOutput() {}
+  // The bit rate of the line, for the time a byte takes.
+  virtual unsigned BitRate() const = 0;
+  // The longest silence inside an unfinished frame that a read rides out.
+  virtual std::chrono::microseconds FrameGap() const = 0;
+};
+
+// The line settings of an open, as the port settings give them.
+struct TLineSettings {
+  std::string Speed;     // decimal bits per second
+  std::string StopBits;  // "1", "1.5", "2"
+  std::string Parity;    // "none", "Odd", "Even", "Mark", "Space" (any case)
+};
+
+// Opens a local serial device (or pseudo-terminal) for the port name, locked
+// for this program alone and set to a raw 8-bit line with these settings.
+// Throws ECantOpenPort (serial/comport.h) with the reason.
+std::unique_ptr<TLineStream> OpenTtyStream(const std::string& portName, const TLineSettings& settings,
+                                           std::string& devicePath);
+
+}  // namespace mkp
