@@ -166,9 +166,15 @@ int main(int argc, char** argv) {
     // the history gained; reading the lines anew, as a change of the time
     // span does; and painting them.
     mkpt::TRegistersPlot& view = *window.RegistersPage->Plot;
-    const auto refreshStart = Clock::now();
-    for (int i = 0; i < 20; ++i) view.Redraw();
-    const double refreshMs = std::chrono::duration<double, std::milli>(Clock::now() - refreshStart).count() / 20;
+    mkpt::TRegistersPage& page = *window.RegistersPage;
+    double refreshMs = 0;
+    for (int i = 0; i < 20; ++i) {  // a new value of every register before each refresh
+      for (int row = 1; row <= Registers; ++row)
+        page.History.Add(row, std::to_string(1000 + (i * row) % 500), mkp::WallClockMs(), 1000000 + i);
+      const auto refreshStart = Clock::now();
+      view.Redraw();
+      refreshMs += std::chrono::duration<double, std::milli>(Clock::now() - refreshStart).count() / 20;
+    }
     const auto rebuildStart = Clock::now();
     for (int i = 0; i < 20; ++i) view.SetSpanIndex(i % 2);  // 10 s and 60 s in turn
     const double rebuildMs = std::chrono::duration<double, std::milli>(Clock::now() - rebuildStart).count() / 20;
