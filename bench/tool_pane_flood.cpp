@@ -168,7 +168,8 @@ int main(int argc, char** argv) {
     mkpt::TRegistersPlot& view = *window.RegistersPage->Plot;
     mkpt::TRegistersPage& page = *window.RegistersPage;
     double refreshMs = 0;
-    for (int i = 0; i < 20; ++i) {  // a new value of every register before each refresh
+    for (int i = 0; i < 20; ++i) {  // a new value of every register before each refresh, as the poll brings them
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
       for (int row = 1; row <= Registers; ++row)
         page.History.Add(row, std::to_string(1000 + (i * row) % 500), mkp::WallClockMs(), 1000000 + i);
       const auto refreshStart = Clock::now();
