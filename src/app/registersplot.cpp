@@ -118,7 +118,7 @@ TRegistersPlot::TRegistersPlot(mkp::TValueHistory& history, const mkp::TRegister
   });
   connect(ExportBtn, &QPushButton::clicked, this, &TRegistersPlot::Export);
   timer_ = new QTimer(this);
-  timer_->setInterval(250);
+  timer_->setInterval(500);  // twice a second: a poll's values come every 100 ms or more
   connect(timer_, &QTimer::timeout, this, &TRegistersPlot::Redraw);
 }
 
