@@ -30,11 +30,7 @@
 
 namespace mkpt {
 
-namespace {
-
-constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS", "MONITOR"};
-
-}  // namespace
+static constexpr const char* kModeNames[] = {"MASTER", "SLAVE", "REGISTERS", "MONITOR"};
 
 // What the pages get of the form.
 class TMainForm::THost final : public TPageHost {
@@ -270,10 +266,14 @@ void TMainForm::OnPageChanged(int index) {
 void TMainForm::SwitchMode() {
   if (CurrentMode == RequestedMode) return;
   // The old worker is asked to stop; it may still be inside a receive. The new
-  // worker takes it over and starts only once it has let go of the transport.
+  // worker takes it over, drops what waited unread (a new mode never starts on
+  // the old one's leftovers) and starts once the old one has let go of the line.
   std::unique_ptr<mkp::TWorkerThread> old = std::move(worker_);
   if (old) old->Terminate();
-  StartWorker(MakeWorker(RequestedMode), std::move(old));
+  auto worker = MakeWorker(RequestedMode);
+  if (!worker) Transport.DropWaiting();
+  else worker->SetOnTakeOver([this, now = mkp::TMonoClock::now()] { Transport.DropWaiting(now); });
+  StartWorker(std::move(worker), std::move(old));
   CurrentMode = RequestedMode;
   // Registers mode and the monitor follow the traffic: autoscroll on.
   if ((CurrentMode == wmRegisters || CurrentMode == wmMonitor) && !Transport.AutoScroll.load())

@@ -92,6 +92,11 @@ void TWorkerThread::Shutdown() {
   WaitFor();
 }
 
+void TWorkerThread::SetOnTakeOver(std::function<void()> onTakeOver) {
+  std::lock_guard lock(mutex_);
+  onTakeOver_ = std::move(onTakeOver);
+}
+
 void TWorkerThread::ThreadMain() {
   std::unique_ptr<TWorkerThread> predecessor;
   {
@@ -104,6 +109,12 @@ void TWorkerThread::ThreadMain() {
   }
   std::exception_ptr failure;
   try {
+    std::function<void()> onTakeOver;
+    {
+      std::lock_guard lock(mutex_);
+      onTakeOver = onTakeOver_;
+    }
+    if (onTakeOver && !Terminated()) onTakeOver();
     if (SafePoint()) Execute();
   } catch (...) {
     failure = std::current_exception();

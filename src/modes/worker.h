@@ -74,6 +74,10 @@ public:
   // to its own thread. Set it before Start().
   using TFinishHandler = std::function<void(std::exception_ptr failure)>;
   void SetOnFinished(TFinishHandler onFinished);
+  // Called once in the worker thread when its predecessor has let go of the
+  // line (at once when it has none), before its first safe point: what a new
+  // mode does before it reads. Set it before Start().
+  void SetOnTakeOver(std::function<void()> onTakeOver);
 
   // Terminates the given worker and makes this one wait for it to end (in this
   // worker's thread) before its first safe point. Call before Start(). A null
@@ -143,6 +147,7 @@ private:
   bool pauseRequested_ = false;
   bool held_ = false;
   TFinishHandler onFinished_;
+  std::function<void()> onTakeOver_;
   std::exception_ptr failure_;
   std::unique_ptr<TWorkerThread> predecessor_;
 

@@ -218,9 +218,11 @@ void TMKProtocolTransport::ReportDropped() {
   if (const std::size_t dropped = channel_->TakeDropped()) AddTerminalLine(DroppedBytesLine(dropped, false));
 }
 
-std::size_t TMKProtocolTransport::DropWaiting() {
-  std::lock_guard io(ioLock_);
-  const std::size_t dropped = channel_ != nullptr ? channel_->DiscardWaiting() : 0;
+std::size_t TMKProtocolTransport::DropWaiting(TMonoTime arrivedBefore) {
+  // Not under the line's lock: a worker that is ending may still be inside a
+  // read, and the window's thread must not wait for it. The bytes that read
+  // takes are its own; those still waiting go.
+  const std::size_t dropped = channel_ != nullptr ? channel_->DiscardWaiting(arrivedBefore) : 0;
   if (dropped > 0) AddTerminalLine(DroppedBytesLine(dropped, true));
   return dropped;
 }

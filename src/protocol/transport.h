@@ -125,9 +125,10 @@ public:
   // the deadline passed first or the line is not usable.
   using TPieceHandler = std::function<bool(const TBusPiece& piece, const TMKPPacket* packet)>;
   bool ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece);
-  // Drops the bytes that arrived while no one read the line (a mode switch)
-  // and says how many in the terminal pane; the count (0: no line).
-  std::size_t DropWaiting();
+  // Drops the bytes that arrived before the given moment and wait unread (a
+  // mode switch: what came while no mode read the line) and says how many in
+  // the terminal pane; the count (0: no line).
+  std::size_t DropWaiting(TMonoTime arrivedBefore = TMonoTime::max());
 
   // The lines of a piece read by someone else (a bus monitor), under the
   // given direction prefix ("<- ", "<-1 "): a frame (packet: the frame read

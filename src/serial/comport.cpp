@@ -218,13 +218,16 @@ void TCOMPortChannel::ReaderLoop(TLineStream* stream, int wake) {
   }
 }
 
-std::size_t TCOMPortChannel::DiscardWaiting() {
+std::size_t TCOMPortChannel::DiscardWaiting(TMonoTime arrivedBefore) {
   std::lock_guard wl(waitingLock_);
-  const std::size_t count = waitingBytes_ + dropped_;
-  waiting_.clear();
-  waitingFront_ = 0;
-  waitingBytes_ = 0;
-  dropped_ = 0;
+  std::size_t count = std::exchange(dropped_, 0);
+  while (!waiting_.empty() && waiting_.front().Arrived < arrivedBefore) {
+    const std::size_t front = waiting_.front().Bytes.size() - waitingFront_;
+    count += front;
+    waitingBytes_ -= front;
+    waiting_.pop_front();
+    waitingFront_ = 0;
+  }
   return count;
 }
 

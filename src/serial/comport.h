@@ -103,7 +103,7 @@ public:
   // with count 0 when nothing arrived in time; false (count 0) when the port
   // is not psOk or the device failed. The state does not change.
   bool Read(std::uint8_t* buffer, std::size_t maximum, std::size_t& count, const TReadOptions& options) override;
-  std::size_t DiscardWaiting() override;
+  std::size_t DiscardWaiting(TMonoTime arrivedBefore = TMonoTime::max()) override;
   std::size_t TakeDropped() override;
 
   // Waits until no paced byte is pending (or the timeout passes); true when

@@ -61,9 +61,12 @@ public:
                  const TMonoTime* deadline = nullptr) {
     return Read(buffer, maximum, count, {unfinished, firstByte, deadline, nullptr});
   }
-  // Drops the bytes that arrived and wait unread; how many (with those
-  // dropped earlier for want of room and not yet told).
-  virtual std::size_t DiscardWaiting() { return 0; }
+  // Drops the bytes that arrived before the given moment and wait unread; how
+  // many (with those dropped earlier for want of room and not yet told).
+  virtual std::size_t DiscardWaiting(TMonoTime arrivedBefore = TMonoTime::max()) {
+    (void)arrivedBefore;
+    return 0;
+  }
   // Bytes dropped for want of room since the last call (a line that keeps
   // unread bytes has a limit).
   virtual std::size_t TakeDropped() { return 0; }
