@@ -439,7 +439,16 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
     TMonoTime until = total;
     if (count > 0 && interval.count() > 0) until = std::min(until, lastByte + (inFrame ? frameGap : interval));
     if (Clock::now() >= until) break;
-    arrived_.wait_until(wl, until);
+    if (!options.Interrupted) {
+      arrived_.wait_until(wl, until);
+      continue;
+    }
+    arrived_.wait_until(wl, std::min(until, Clock::now() + TSerialLine::InterruptCheck));
+    // Asked without the lock: the caller may take locks of its own.
+    wl.unlock();
+    const bool interrupted = options.Interrupted();
+    wl.lock();
+    if (interrupted) return true;
   }
   if (count > 0 || !readerEnded_ || readerFailure_.empty()) return true;
   // The line failed and nothing is left to read: say so, and wait out the
@@ -447,7 +456,11 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
   const std::string failure = readerFailure_;
   wl.unlock();
   SetLastError(failure);
-  std::this_thread::sleep_until(std::min(total, Clock::now() + std::chrono::milliseconds(2 + maximum)));
+  const TMonoTime end = std::min(total, Clock::now() + std::chrono::milliseconds(2 + maximum));
+  while (Clock::now() < end) {
+    std::this_thread::sleep_until(options.Interrupted ? std::min(end, Clock::now() + TSerialLine::InterruptCheck) : end);
+    if (options.Interrupted && options.Interrupted()) break;
+  }
   return false;
 }
 

@@ -135,15 +135,17 @@ public:
   // out, the far side of a pseudo-terminal closed); cleared by OpenPort.
   bool PortLost() const { return lost_.load(); }
 
+protected:
+  // Opens the stream for the port name; throws ECantOpenPort. A channel on a
+  // stream of another kind (the far end of a virtual bus) overrides it.
+  virtual std::unique_ptr<TLineStream> OpenStream(const std::string& portName, const TLineSettings& settings,
+                                                  std::string& devicePath);
+
 private:
   struct TChunk {
     std::vector<std::uint8_t> Bytes;
     TMonoTime Arrived{};
   };
-
-  // Opens the stream for the port name; throws ECantOpenPort.
-  std::unique_ptr<TLineStream> OpenStream(const std::string& portName, const TLineSettings& settings,
-                                          std::string& devicePath);
   // Reads and discards what arrives right after an open, up to 255 bytes with
   // those already discarded.
   void DiscardInput(std::size_t discarded);
