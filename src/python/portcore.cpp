@@ -108,9 +108,15 @@ void TPaneLog::SetPortName(std::string port) {
   port_ = std::move(port);
 }
 
+void TPaneLog::SetRecorded(bool recorded) {
+  std::lock_guard guard(lock_);
+  recorded_ = recorded;
+}
+
 void TPaneLog::Add(TPane pane, const mkp::TPaneLine& line) {
   std::string shown = mkp::ShownLine(line, true);
   std::string port;
+  bool recorded = false;
   {
     std::lock_guard guard(lock_);
     auto& lines = panes_[static_cast<int>(pane)];
@@ -118,7 +124,9 @@ void TPaneLog::Add(TPane pane, const mkp::TPaneLine& line) {
     if (lines.size() > PaneLimit) lines.pop_front();
     last_[static_cast<int>(pane)] = line.Text;
     port = port_;
+    recorded = recorded_;
   }
+  if (!recorded) return;
   TRecorder& recorder = Recorder();
   std::lock_guard guard(recorder.Lock);
   if (recorder.On) recorder.Lines.push_back({std::move(port), pane, std::move(shown)});

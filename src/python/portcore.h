@@ -49,6 +49,8 @@ public:
   // The text (without time) of the last line of a pane, "" before the first.
   std::string LastText(TPane pane) const;
   void SetPortName(std::string port);
+  // Whether a recording (below) gets the lines; on at the start.
+  void SetRecorded(bool recorded);
 
 private:
   class TSink : public mkp::TLogPane {
@@ -71,6 +73,7 @@ private:
   std::deque<TEntry> panes_[2];
   std::string last_[2];
   std::uint64_t sequence_ = 0;
+  bool recorded_ = true;
   TSink terminal_{*this, TPane::Terminal};
   TSink decode_{*this, TPane::Decode};
 };

@@ -5,7 +5,7 @@ device description (.rst), and a virtual bus on which the engine's simulated
 device plays, for device tests that run unattended::
 
     >>> import mkp
-    >>> p = mkp.Packet.from_frame(bytes.fromhex("0a0b0c0102030705030000c1c1f50c01e803000103e901"))
+    >>> p = mkp.Packet.from_frame(bytes.fromhex("0a0b0c01020307050300a06fb8a601e80323e80000"))
     >>> str(p)
     '0A0B0C.010203.07.05.0300 - 01 E8 03 '
     >>> mkp.describe(p)
