@@ -86,11 +86,11 @@ void BindVirtualBus(py::module_& m) {
           "log",
           [](TPyBus& b) {
             py::list lines;
-            for (const auto& [pane, text] : Open(b).Log().Lines())
+            for (const auto& [pane, text] : b.Bus->Log().Lines())
               lines.append(py::make_tuple(pane == TPane::Terminal ? "terminal" : "decode", Text(text)));
             return lines;
           },
-          "The device end's pane lines, as Port.log.")
+          "The device end's pane lines, as Port.log (also after the bus is closed).")
       .def("close", &Close, "Stops the device and closes the bus (closing again does nothing).")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](TPyBus& b, const py::args&) { Close(b); })

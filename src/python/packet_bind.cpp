@@ -81,7 +81,14 @@ TPacketValue FromText(const py::handle& textObject) {
   // A line as a pane shows it: its time, then the direction.
   text.remove_prefix(mkp::TimePrefixLength(text));
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  if (text.starts_with("->") || text.starts_with("<-")) text.remove_prefix(2);
+  if (text.starts_with("->") || text.starts_with("<-")) {
+    text.remove_prefix(2);
+  } else if (text.starts_with("<") || text.starts_with("[")) {
+    // A line of a slave table or device description: its packet in angle
+    // brackets (the received packet of a .smt row), or a bracketed cell.
+    const char close = text.front() == '<' ? '>' : ']';
+    text = text.substr(1, text.find(close) == std::string_view::npos ? std::string_view::npos : text.find(close) - 1);
+  }
   mkp::TMKPPacket& record = Scratch();
   if (!mkp::TextToPacket(text, record))
     throw py::value_error("not packet text (" + TextProblem(text) + "): " + mkp::Cp1251ToUtf8(whole));
@@ -249,7 +256,8 @@ void BindPacket(py::module_& m) {
                   "Reads packet text: hex digit pairs in frame order (destination, source, command, data type, "
                   "data length low and high byte, data), with blanks and . , - ( ) as separators, as the panes show "
                   "packets and as .smt and .rst files hold them. A pane line with its time and \"-> \" or \"<- \" "
-                  "is read too. ValueError when the text is not well-formed (too short, odd, or its data length "
+                  "is read too, and a line of a .smt or .rst file as the packet in its angle brackets (a .smt row's "
+                  "received packet; its answer as \"[...]\"). ValueError when the text is not well-formed (too short, odd, or its data length "
                   "disagrees with its data).")
       .def_static("from_frame", &FromFrame, py::arg("frame"),
                   "Reads one whole frame; FrameError, saying why, for bytes that are not one (too short, a "

@@ -47,6 +47,9 @@ def test_from_text_reads_pane_lines_and_says_why_not():
     assert mkp.Packet.from_text(ANSWER_TEXT) == ANSWER
     assert mkp.Packet.from_text("14:03:07.215 +16.042 <- 0A0B0C.010203.07.05.0300 - 01 E8 03 ") == ANSWER
     assert mkp.Packet.from_text("(0a 0b 0c, 01 02 03) 07 05 03 00 01 e8 03") == ANSWER
+    row = "<010203.0A0B0C.06.05.0100 - 01 > [0A0B0C.010203.07.05.0300 - 01 E8 03 ]"  # a .smt row
+    assert mkp.Packet.from_text(row) == mkp.Packet("010203", "0A0B0C", 6, 5, b"\x01")
+    assert mkp.Packet.from_text(row[row.index("["):]) == ANSWER
     for text, reason in [("", "no packet text"), ("0A0B0C.010203.07.05.0300 - 01 E8 0", "odd"),
                          ("0A0B0C.010203.07", "fewer than"), ("0A0B0C.010203.07.05.0300 - 01", "announces 3")]:
         with pytest.raises(ValueError, match=reason):
