@@ -11,6 +11,7 @@
 #include "analysis_options.h"
 #include "options.h"
 #include "pane_printer.h"
+#include "protocol/capture.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
 
@@ -24,12 +25,13 @@ struct TPortOptions {
   int ReadInterval = 1;       // ms
   int WriteInterval = 0;      // ms; 0 writes at once
   bool Timestamps = false;    // --timestamps: the time of each pane line
+  std::string Pcap;           // --pcap FILE: every frame also goes to this capture
 };
 
 // Adds the port options to a command's option table: --port NAME, --baud N,
 // --parity none|odd|even|mark|space, --stop 1|1.5|2, --read-interval MS,
 // --write-interval MS, --settings FILE (all six taken from a "mkpt.ini"
-// file), and --timestamps.
+// file), --timestamps and --pcap FILE.
 void AddPortOptions(TOptionTable& table, TPortOptions& options);
 // The options every port command takes: the analysis switches and the port
 // options.
@@ -50,6 +52,7 @@ struct TPortSession {
   mkp::TMKPParser Parser;
   TPanePrinter Terminal{"terminal"};
   TPanePrinter Decode{"decode"};
+  mkp::TCaptureWriter Capture;  // with --pcap
   mkp::TMKProtocolTransport Transport{&Channel};
 
   TPortSession();
@@ -58,8 +61,14 @@ struct TPortSession {
 
   // Opens the port (and sets the panes' time stamps); on failure prints "Invalid port settings!" to standard
   // error, and the channel's reason on a second line, and returns false (the
-  // command then exits with status 2).
-  bool Open(const TPortOptions& options);
+  // command then exits with status 2). With --pcap it then creates the
+  // capture, one interface for the port and one for port2 when given, and
+  // hands it every frame the transport moves; a capture that cannot be
+  // created is a failure too ("mkptool: FILE: cannot create: reason"). A
+  // capture that cannot be written later is said once on standard error and
+  // ends there; the command goes on.
+  bool Open(const TPortOptions& options, const std::string& port2 = {});
+  ~TPortSession();
 };
 
 }  // namespace mkptool
