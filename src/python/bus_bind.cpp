@@ -47,8 +47,18 @@ void Simulate(TPyBus& bus, const py::handle& description, const py::handle& valu
     const mkp::TLoadResult loaded = mkp::LoadSlaveTable(*simulation->Table, tablePath);
     if (!loaded) RaiseLoadError(tablePath, "slave table", loaded.Message());
   }
-  py::gil_scoped_release release;
-  open.Simulate(std::move(simulation));
+  TSignalWatch watch;
+  std::string failure;
+  {
+    py::gil_scoped_release release;
+    try {
+      open.Simulate(std::move(simulation), watch.Callback());
+    } catch (const std::runtime_error& e) {
+      failure = e.what();
+    }
+  }
+  if (!failure.empty()) Raise(Exceptions().PortError, failure);
+  watch.ThrowIfRaised();
 }
 
 void Close(TPyBus& bus) {
@@ -66,8 +76,18 @@ void BindVirtualBus(py::module_& m) {
                      "until the bus is closed. Usable as a context manager, which closes it.")
       .def(py::init([] {
         auto bus = std::make_unique<TPyBus>();
-        py::gil_scoped_release release;
-        bus->Bus = std::make_unique<TVirtualBus>();
+        TSignalWatch watch;
+        std::string failure;
+        {
+          py::gil_scoped_release release;
+          try {
+            bus->Bus = std::make_unique<TVirtualBus>(watch.Callback());
+          } catch (const std::runtime_error& e) {
+            failure = e.what();
+          }
+        }
+        if (!failure.empty()) Raise(Exceptions().PortError, failure);
+        watch.ThrowIfRaised();
         return bus;
       }))
       .def_property_readonly(

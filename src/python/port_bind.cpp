@@ -124,10 +124,12 @@ py::object OpenPort(const py::handle& name, const py::handle& baud, const py::ha
   port->ReadInterval = readMs;
   port->WriteInterval = writeMs;
   bool opened = false;
+  TSignalWatch watch;
   {
     py::gil_scoped_release release;
-    opened = port->Core->Open(portName, speed, stopText, parityText, readMs, writeMs);
+    opened = port->Core->Open(portName, speed, stopText, parityText, readMs, writeMs, watch.Callback());
   }
+  watch.ThrowIfRaised();  // the port closes with its object
   if (!opened) Raise(Exceptions().PortError, "cannot open " + portName + ": " + port->Core->LastError());
   return py::cast(std::move(port));
 }

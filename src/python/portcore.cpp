@@ -195,13 +195,14 @@ TPortCore::TPortCore(std::unique_ptr<mkp::TCOMPortChannel> channel)
 TPortCore::~TPortCore() { Close(); }
 
 bool TPortCore::Open(const std::string& name, const std::string& speed, const std::string& stopBits,
-                     const std::string& parity, int readInterval, int writeInterval) {
+                     const std::string& parity, int readInterval, int writeInterval,
+                     const mkp::TSerialLine::TInterrupted& interrupted) {
   log_.SetPortName(name);
   {
     std::lock_guard guard(pendingLock_);
     pending_.clear();
   }
-  return channel_->OpenPort(name, speed, stopBits, parity, readInterval, writeInterval);
+  return channel_->OpenPort(name, speed, stopBits, parity, readInterval, writeInterval, interrupted);
 }
 
 void TPortCore::Close() { channel_->ClosePort(); }

@@ -114,7 +114,8 @@ public:
   TPortCore& operator=(const TPortCore&) = delete;
 
   bool Open(const std::string& name, const std::string& speed, const std::string& stopBits,
-            const std::string& parity, int readInterval, int writeInterval);
+            const std::string& parity, int readInterval, int writeInterval,
+            const mkp::TSerialLine::TInterrupted& interrupted = nullptr);
   void Close();
   bool IsOpen() const { return channel_->State() == mkp::psOk; }
   // Why the last open, read or write failed.

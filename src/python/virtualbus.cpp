@@ -43,7 +43,7 @@ std::runtime_error SystemError(const std::string& what) {
 
 }  // namespace
 
-TVirtualBus::TVirtualBus() {
+TVirtualBus::TVirtualBus(const mkp::TSerialLine::TInterrupted& interrupted) {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) throw SystemError("Cannot make a pseudo-terminal");
   char name[128];
@@ -69,7 +69,7 @@ TVirtualBus::TVirtualBus() {
   // A test's traffic is what its master saw.
   device_->Log().SetRecorded(false);
   try {
-    OpenDeviceEnd();
+    OpenDeviceEnd(interrupted);
   } catch (...) {
     device_.reset();
     ::close(keeper_);
@@ -78,18 +78,19 @@ TVirtualBus::TVirtualBus() {
   }
 }
 
-void TVirtualBus::OpenDeviceEnd() {
+void TVirtualBus::OpenDeviceEnd(const mkp::TSerialLine::TInterrupted& interrupted) {
   if (device_->IsOpen()) return;
-  if (!device_->Open("device end of " + path_, std::to_string(DeviceEndSpeed), "1", "none", 1, 0))
+  if (!device_->Open("device end of " + path_, std::to_string(DeviceEndSpeed), "1", "none", 1, 0, interrupted))
     throw std::runtime_error("Cannot open the device end of the virtual bus: " + device_->LastError());
 }
 
 TVirtualBus::~TVirtualBus() { Close(); }
 
-void TVirtualBus::Simulate(std::unique_ptr<TSimulation> simulation) {
+void TVirtualBus::Simulate(std::unique_ptr<TSimulation> simulation,
+                           const mkp::TSerialLine::TInterrupted& interrupted) {
   if (closed_) throw std::runtime_error("the virtual bus is closed");
   Stop();
-  OpenDeviceEnd();
+  OpenDeviceEnd(interrupted);
   simulation_ = std::move(simulation);
   simulator_ = std::make_unique<mkp::TWorker<mkp::TDeviceSimulator>>();
   simulator_->SetTransport(&device_->Transport());

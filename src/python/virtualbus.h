@@ -28,7 +28,9 @@ struct TSimulation {
 class TVirtualBus {
 public:
   // Makes the pair and opens the device's end; throws std::runtime_error.
-  TVirtualBus();
+  // interrupted may cut short the wait of the open (the bus is made all the
+  // same).
+  explicit TVirtualBus(const mkp::TSerialLine::TInterrupted& interrupted = nullptr);
   ~TVirtualBus();
   TVirtualBus(const TVirtualBus&) = delete;
   TVirtualBus& operator=(const TVirtualBus&) = delete;
@@ -38,7 +40,8 @@ public:
   bool Closed() const { return closed_; }
 
   // Plays the simulation from now on, in place of the one playing before.
-  void Simulate(std::unique_ptr<TSimulation> simulation);
+  void Simulate(std::unique_ptr<TSimulation> simulation,
+                const mkp::TSerialLine::TInterrupted& interrupted = nullptr);
   // Stops the device; the next Simulate opens the device's end again.
   void Stop();
   // Stops the device and closes both ends.
@@ -48,7 +51,7 @@ public:
   TPaneLog& Log() { return device_->Log(); }
 
 private:
-  void OpenDeviceEnd();
+  void OpenDeviceEnd(const mkp::TSerialLine::TInterrupted& interrupted);
 
   int master_ = -1;
   int keeper_ = -1;  // the master's end held open, so the pair outlives a master's close

@@ -78,7 +78,7 @@ std::unique_ptr<TLineStream> TCOMPortChannel::OpenStream(const std::string& port
 
 bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& speed,
                                const std::string& stopBits, const std::string& parity, int readInterval,
-                               int writeInterval) {
+                               int writeInterval, const TInterrupted& interrupted) {
   ClosePort();
   std::size_t discarded = 0;
   try {
@@ -117,19 +117,21 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
   lost_ = false;
   StartReader();
   state_ = psOk;
-  DiscardInput(discarded);
+  DiscardInput(discarded, interrupted);
   return true;
 }
 
-void TCOMPortChannel::DiscardInput(std::size_t discarded) {
+void TCOMPortChannel::DiscardInput(std::size_t discarded, const TInterrupted& interrupted) {
   // Up to 255 bytes, waiting at most 2 + 255 ms, with no byte-to-byte limit;
   // a failure here is no failure of the open.
   std::uint8_t bytes[255];
   if (discarded >= sizeof bytes) return;
   std::size_t count = 0;
   std::lock_guard rl(readLock_);
-  ReadLocked(bytes, sizeof bytes - discarded, count, {}, Clock::now() + std::chrono::milliseconds(2 + sizeof bytes),
-             0);
+  TReadOptions options;
+  options.Interrupted = interrupted;
+  ReadLocked(bytes, sizeof bytes - discarded, count, options,
+             Clock::now() + std::chrono::milliseconds(2 + sizeof bytes), 0);
 }
 
 void TCOMPortChannel::StartReader() {

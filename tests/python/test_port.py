@@ -93,26 +93,38 @@ def test_the_interpreter_runs_on_while_a_receive_waits(clean_port):
     assert during > 1000
 
 
-def test_ctrl_c_ends_a_long_receive(clean_port):
-    waiting = threading.Event()
+def interrupted_after(delay, call):
+    """Runs call, sending SIGINT to this (the main) thread delay seconds after
+    it started; how long after the signal the KeyboardInterrupt came."""
+    started = threading.Event()
     sent = []
 
     def interrupt():
-        waiting.wait(10)
-        time.sleep(0.3)  # let the receive block
+        started.wait(10)
+        time.sleep(delay)  # let the call block
         sent.append(time.monotonic())
         signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
 
     sender = threading.Thread(target=interrupt)
     sender.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            started.set()
+            call()
+            time.sleep(10)  # a call that returned before the signal: it comes here
+        return time.monotonic() - sent[0]
+    finally:
+        sender.join()
+
+
+def test_ctrl_c_ends_a_long_receive_and_an_open(clean_port):
     start = time.monotonic()
-    with pytest.raises(KeyboardInterrupt):
-        waiting.set()
-        clean_port.receive(timeout_ms=20000)
-    ended = time.monotonic()
-    sender.join()
-    assert ended - start < 10
-    assert ended - sent[0] < 1.0
+    assert interrupted_after(0.3, lambda: clean_port.receive(timeout_ms=20000)) < 1.0
+    assert time.monotonic() - start < 10
+    # The wait of an open that drops what arrives: the port closes again.
+    with mkp.VirtualBus() as bus:
+        assert interrupted_after(0.05, lambda: mkp.open_port(bus.port)) < 1.0
+        mkp.open_port(bus.port).close()
 
 
 def test_device_reads_and_writes_by_windows_1251_names(port):
