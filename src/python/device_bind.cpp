@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "analysis/parser.h"
-#include "modes/address.h"
 #include "modes/registers_table.h"
 #include "modes/regstats.h"
 #include "modes/write_packet.h"
@@ -114,6 +113,13 @@ mkp::TVorelAddr DeviceAddressArg(const py::handle& value) {
   throw py::error_already_set();
 }
 
+// The packet's text form without its trailing blank, for a message.
+std::string PacketText(const mkp::TMKPPacket& packet) {
+  std::string text = mkp::PacketToText(packet);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
 std::string Quoted(const TPyDevice& device, int reg) {
   return py::repr(RegisterKey(*device.Model, reg)).cast<std::string>();
 }
@@ -148,7 +154,7 @@ std::vector<TRegisterValue> Poll(TPyDevice& device, int index) {
                           mkp::Cp1251ToUtf8(text));
   if (device.Address) request->DstAddr = *device.Address;
   const TPacketValue requestValue = TPacketValue::FromRecord(*request);
-  const std::string what = "the request " + mkp::PacketToText(*request);
+  const std::string what = "the request " + PacketText(*request);
 
   bool sent = false;
   TExchangeResult exchange = Exchange(device, *request, sent);
@@ -160,12 +166,12 @@ std::vector<TRegisterValue> Poll(TPyDevice& device, int index) {
   std::optional<TFrameResult>& answer = exchange.Answer;
   if (!answer) {
     device.Stats->Record(index, TStepOutcome::NoAnswer);
-    RaiseDeviceError("no answer to " + what + "within " + std::to_string(device.TimeoutMs) + " ms", requestValue,
+    RaiseDeviceError("no answer to " + what + " within " + std::to_string(device.TimeoutMs) + " ms", requestValue,
                      std::nullopt);
   }
   if (!answer->Good) {
     device.Stats->Record(index, TStepOutcome::BadFrame);
-    RaiseDeviceError("the answer to " + what + "forms no frame (" + FrameProblem(answer->Raw.data(), answer->Raw.size()) + ")",
+    RaiseDeviceError("the answer to " + what + " forms no frame (" + FrameProblem(answer->Raw.data(), answer->Raw.size()) + ")",
                      requestValue, std::move(answer));
   }
   const TPacketValue& reply = *answer->Packet;
@@ -178,7 +184,7 @@ std::vector<TRegisterValue> Poll(TPyDevice& device, int index) {
     char expected[96];
     std::snprintf(expected, sizeof expected, "command 07, data type %02X and first data byte %02X were expected",
                   request->DataType, request->DataLen > 0 ? request->Data[0] : 0);
-    RaiseDeviceError("the answer to " + what + "does not belong to it (" + expected + "): " +
+    RaiseDeviceError("the answer to " + what + " does not belong to it (" + expected + "): " +
                          mkp::Cp1251ToUtf8(answer->Decode),
                      requestValue, std::move(answer));
   }
@@ -234,8 +240,10 @@ void Write(TPyDevice& device, const py::dict& values) {
   }
   // The templates read the new values from the table, as Transmit does; the
   // New value cells are emptied again afterwards.
-  if (!writes.empty()) device.Table->SetRowCount(std::max(device.Table->RowCount(), std::max_element(writes.begin(), writes.end(), [](const TWrite& a, const TWrite& b) { return a.Register < b.Register; })->Register));
-  for (const TWrite& w : writes) device.Table->SetNewValue(w.Register, w.Value);
+  for (const TWrite& w : writes) {
+    if (w.Register > device.Table->RowCount()) device.Table->SetRowCount(w.Register);
+    device.Table->SetNewValue(w.Register, w.Value);
+  }
   struct TClear {
     TPyDevice& Device;
     const std::vector<TWrite>& Writes;
@@ -250,7 +258,7 @@ void Write(TPyDevice& device, const py::dict& values) {
       throw py::value_error("the write template of register " + Quoted(device, w.Register) + " is not packet text");
     if (device.Address) packet->DstAddr = *device.Address;
     const TPacketValue request = TPacketValue::FromRecord(*packet);
-    const std::string what = "the write of register " + Quoted(device, w.Register) + " (" + mkp::PacketToText(*packet) + ")";
+    const std::string what = "the write of register " + Quoted(device, w.Register) + " (" + PacketText(*packet) + ")";
     bool sent = false;
     TExchangeResult exchange = Exchange(device, *packet, sent);
     if (!sent) device.Port->RaiseFailure("cannot send on");

@@ -1,5 +1,7 @@
 // The extension module mkp._mkp; the package mkp re-exports it.
+#include <cerrno>
 #include <charconv>
+#include <filesystem>
 
 #include "python/common.h"
 #include "text/cp1251.h"
@@ -46,10 +48,9 @@ void Raise(const py::handle& type, const std::string& message) {
 
 void RaiseLoadError(const std::string& path, const std::string& what, const std::string& message) {
   if (!message.empty()) throw py::value_error(mkp::Cp1251ToUtf8(message));
-  py::object error = py::module_::import("builtins").attr("FileNotFoundError");
-  py::object os = py::module_::import("os");
-  if (!py::bool_(os.attr("path").attr("exists")(path))) {
-    PyErr_SetObject(error.ptr(), py::make_tuple(2, "No such " + what, path).ptr());
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) {
+    PyErr_SetObject(PyExc_FileNotFoundError, py::make_tuple(ENOENT, "No such " + what, path).ptr());
     throw py::error_already_set();
   }
   throw py::value_error("cannot read the " + what + " '" + path + "'");

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <sys/stat.h>
 
 #include "analysis/parser.h"
 #include "protocol/linetime.h"
