@@ -219,18 +219,31 @@ void BindPort(py::module_& m) {
             p.RequireOpen();
             const std::string bytes = BytesArg(data);
             std::vector<std::uint8_t> raw(bytes.begin(), bytes.end());
-            const std::string hex = mkp::BytesToHexText(raw.data(), raw.size(), static_cast<long>(raw.size()));
+            // Logged as the Master page logs its full packet: header and its
+            // checksum, " - ", data and theirs; described from the header and
+            // the data.
+            auto hex = [&](std::size_t from, std::size_t to) {
+              to = std::max(from, std::min(to, raw.size()));
+              return mkp::BytesToHexText(raw.data() + from, to - from, static_cast<long>(to - from));
+            };
+            const std::size_t header = mkp::frame::HeaderSize;
+            const bool split = raw.size() > header;
+            const std::string terminal = split ? hex(0, header) + "- " + hex(header, raw.size()) : hex(0, raw.size());
+            const std::string described =
+                split ? hex(0, mkp::frame::HeaderBytes) + "- " + hex(header, raw.size() - mkp::frame::ChecksumSize)
+                      : hex(0, mkp::frame::HeaderBytes);
             static mkp::TMKPParser* parser = new mkp::TMKPParser();
-            const std::string decode = "-> " + parser->DescribePacket(hex);
+            const std::string decode = "-> " + parser->DescribePacket(described);
             bool sent = false;
             {
               py::gil_scoped_release release;
-              sent = p.Core->SendRaw(raw, "-> " + hex, decode);
+              sent = p.Core->SendRaw(raw, "-> " + terminal, decode);
             }
             if (!sent) p.RaiseFailure("cannot send on");
           },
           py::arg("data"),
-          "Writes bytes as they are (a broken frame, say), logged as hex and described as packet text.")
+          "Writes bytes as they are (a broken frame, say), logged as the Master page logs a packet it sends as "
+          "typed: header and checksum, \" - \", data and checksum.")
       .def(
           "receive",
           [](TPyPort& p, const py::handle& timeout) -> py::object {

@@ -44,6 +44,13 @@ def test_silence_and_unanswered_requests_give_none(clean_port):
     assert time.monotonic() - start < 5
     with pytest.raises(ValueError):
         clean_port.receive(timeout_ms=-1)
+    # Raw bytes go out as they are: a broken frame, which the device takes for no packet.
+    broken = bytearray(READ_COUNTER.frame())
+    broken[-1] ^= 1
+    clean_port.send_raw(broken)
+    assert clean_port.receive(timeout_ms=200) is None
+    assert clean_port.log[-2][1].endswith("-> 01 02 03 0A 0B 0C 06 05 01 00 A0 F1 89 11 - 01 01 00 00 01 ")
+    assert clean_port.log[-1][1].endswith("-> 0A0B0C>>010203 RD type 05 : reg 01")
 
 
 def test_port_errors(tmp_path):
