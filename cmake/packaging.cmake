@@ -4,7 +4,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS mkptool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mkpt/examples)
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mkpt/examples
+        PATTERN __pycache__ EXCLUDE PATTERN .pytest_cache EXCLUDE)
 
 # Wireshark: the dissector into its global Lua plugin folder and the extcap
 # launcher (which runs the installed mkptool) into its global extcap folder,
@@ -95,5 +96,14 @@ if(TARGET mkpt)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6charts6")
   # The platform plugin of sessions without X.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+endif()
+if(TARGET mkp_python)
+  # The module is built for one minor version of the system Python.
+  math(EXPR next_minor "${MKP_PYTHON_MINOR} + 1")
+  if(CPACK_DEBIAN_PACKAGE_DEPENDS)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ")
+  endif()
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.${MKP_PYTHON_MINOR}), python3 (<< 3.${next_minor})")
+  string(APPEND CPACK_DEBIAN_PACKAGE_SUGGESTS ", python3-pytest")
 endif()
 include(CPack)

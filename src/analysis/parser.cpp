@@ -328,10 +328,10 @@ void TMKPParser::DecodeFixed(int typeCode, TCursor& data, std::string& line) {
       run += shown;
       run += ' ';
     } else {
-      Results.AddText(shown);
+      Results.Add(typeCode, shown, 0);
     }
   }
-  if (traits.Joined) Results.AddText(run);
+  if (traits.Joined) Results.Add(typeCode, run, 0);
 }
 
 void TMKPParser::DecodeStrings(int typeCode, TCursor& data, std::string& line) {
@@ -339,7 +339,7 @@ void TMKPParser::DecodeStrings(int typeCode, TCursor& data, std::string& line) {
   auto emit = [&] {
     line += collected;
     line += ' ';
-    Results.AddText(collected);
+    Results.Add(typeCode, collected, 0);
     collected.clear();
   };
   while (!data.AtEnd()) {
@@ -361,7 +361,7 @@ void TMKPParser::DecodeWideStrings(TCursor& data, std::string& line) {
     if (unit == 0) {
       line += collected;
       line += ' ';
-      Results.AddText(collected);
+      Results.Add(TypeCode::WideString, collected, 0);
       collected.clear();
     } else {
       collected += UnicodeToCp1251(unit);

@@ -69,7 +69,10 @@ public:
   bool AnalyzeMaster = true;               // "Analize master packets"
   bool AnalyzeSlave = true;                // "Analize slave packets"
   std::string TableFileName;               // last table loaded, no folder
-  TParamList Results;                      // value texts of the last description
+  // Value texts of the last description, in order; each item's Code is the
+  // type code its value was decoded with (an array's element type, a
+  // struct's field type), so a reader can tell a number from a text.
+  TParamList Results;
 
   // Position of a type code (either member of its pair) in HexTypeCodes, or
   // -1 when the type has no hex switch.

@@ -198,4 +198,17 @@ TLoadResult LoadDeviceDescription(const std::string& fileName, TDeviceModel& mod
   return ok;
 }
 
+std::vector<int> RequestRowNumbers(std::string rows) {
+  std::vector<int> numbers;
+  rows = TextBefore(rows, ";");
+  while (!rows.empty()) {
+    const std::string entry = TextBefore(rows, ",");
+    DropThrough(rows, ",");
+    rows = Trim(rows);
+    const auto row = ParseInteger(Trim(entry));
+    if (row && *row >= 1 && *row <= 65535) numbers.push_back(*row);
+  }
+  return numbers;
+}
+
 }  // namespace mkp

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/loadresult.h"
 #include "text/paramlist.h"
@@ -70,5 +71,10 @@ bool ApplyDescriptionLine(const std::string& line, TDeviceModel& model);
 // may follow the digits. Hexadecimal takes up to 32 bits (so $FFFFFFFF is -1);
 // a decimal number outside the 32-bit range is not an integer.
 std::optional<std::int32_t> ParseInteger(std::string_view text);
+
+// The registers that receive the values of a request's answer, in the order
+// of the values: the row list up to its first ";", entries separated by ",",
+// each a number in 1..65535 (other entries take no value).
+std::vector<int> RequestRowNumbers(std::string rows);
 
 }  // namespace mkp

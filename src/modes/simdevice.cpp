@@ -17,21 +17,6 @@ namespace mkp {
 
 namespace {
 
-// The rows of a row list that receive a value: entries up to the first ";",
-// separated by ",", each a number in 1..65535 (other entries take no value).
-std::vector<int> RowNumbers(std::string rows) {
-  std::vector<int> numbers;
-  rows = TextBefore(rows, ";");
-  while (!rows.empty()) {
-    const std::string entry = TextBefore(rows, ",");
-    DropThrough(rows, ",");
-    rows = Trim(rows);
-    const auto row = ParseInteger(Trim(entry));
-    if (row && *row >= 1 && *row <= 65535) numbers.push_back(*row);
-  }
-  return numbers;
-}
-
 // A write template with the separators removed, as its filling reads it.
 std::string Squeezed(const std::string& writeTemplate) {
   std::string text;
@@ -63,7 +48,7 @@ void TDeviceSimulator::SetModel(const TDeviceModel& model) {
     request.Command = packet->Command;
     request.DataType = packet->DataType;
     request.Data.assign(packet->Data.get(), packet->Data.get() + packet->DataLen);
-    request.Rows = RowNumbers(TDeviceModel::ItemText(model.RequestRows, i));
+    request.Rows = RequestRowNumbers(TDeviceModel::ItemText(model.RequestRows, i));
     for (const int row : request.Rows) lastRow = std::max(lastRow, row);
     requests_.push_back(std::move(request));
   }

@@ -227,7 +227,8 @@ std::size_t TMKProtocolTransport::DropWaiting(TMonoTime arrivedBefore) {
   return dropped;
 }
 
-bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece) {
+bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece,
+                                         const TSerialLine::TInterrupted& interrupted) {
   std::lock_guard io(ioLock_);
   if (channel_ == nullptr) return false;
   ReportDropped();
@@ -243,7 +244,8 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
       return splitter.Unfinished();
     };
     std::size_t count = 0;
-    if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
+    if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals, interrupted}))
+      return false;
     splitter.FeedRead(buffer.data(), fed, count, arrivals);
     splitter.Flush();
     for (const TBusPiece& piece : splitter.Take()) {
@@ -254,6 +256,7 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
       LogPiece(piece, parsed ? &*packet : nullptr, "<- ");
       if (onPiece(piece, parsed ? &*packet : nullptr)) done = true;
     }
+    if (!done && interrupted && interrupted()) break;
   }
   return done;
 }

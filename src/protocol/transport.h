@@ -39,10 +39,10 @@
 #include "protocol/framesplit.h"
 #include "protocol/packet.h"
 #include "protocol/panes.h"
+#include "serial/line.h"
 
 namespace mkp {
 
-class TSerialLine;
 class TMKPParser;
 
 // An autosave file could not be opened or written. Thrown by AppendLogLine
@@ -122,9 +122,12 @@ public:
   // handed to onPiece, in order (packet: the frame read back; null for bad
   // bytes). onPiece returns true once it has what it waited for; the other
   // pieces of that read still reach it. True when onPiece said so; false when
-  // the deadline passed first or the line is not usable.
+  // the deadline passed first or the line is not usable. interrupted, when
+  // given, is asked while the line is read (TSerialLine::TReadOptions) and
+  // ends the wait early when it says so.
   using TPieceHandler = std::function<bool(const TBusPiece& piece, const TMKPPacket* packet)>;
-  bool ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece);
+  bool ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece,
+                     const TSerialLine::TInterrupted& interrupted = nullptr);
   // Drops the bytes that arrived before the given moment and wait unread (a
   // mode switch: what came while no mode read the line) and says how many in
   // the terminal pane; the count (0: no line).

@@ -78,7 +78,7 @@ std::unique_ptr<TLineStream> TCOMPortChannel::OpenStream(const std::string& port
 
 bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& speed,
                                const std::string& stopBits, const std::string& parity, int readInterval,
-                               int writeInterval) {
+                               int writeInterval, const TInterrupted& interrupted) {
   ClosePort();
   std::size_t discarded = 0;
   try {
@@ -117,19 +117,21 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
   lost_ = false;
   StartReader();
   state_ = psOk;
-  DiscardInput(discarded);
+  DiscardInput(discarded, interrupted);
   return true;
 }
 
-void TCOMPortChannel::DiscardInput(std::size_t discarded) {
+void TCOMPortChannel::DiscardInput(std::size_t discarded, const TInterrupted& interrupted) {
   // Up to 255 bytes, waiting at most 2 + 255 ms, with no byte-to-byte limit;
   // a failure here is no failure of the open.
   std::uint8_t bytes[255];
   if (discarded >= sizeof bytes) return;
   std::size_t count = 0;
   std::lock_guard rl(readLock_);
-  ReadLocked(bytes, sizeof bytes - discarded, count, {}, Clock::now() + std::chrono::milliseconds(2 + sizeof bytes),
-             0);
+  TReadOptions options;
+  options.Interrupted = interrupted;
+  ReadLocked(bytes, sizeof bytes - discarded, count, options,
+             Clock::now() + std::chrono::milliseconds(2 + sizeof bytes), 0);
 }
 
 void TCOMPortChannel::StartReader() {
@@ -434,7 +436,16 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
     TMonoTime until = total;
     if (count > 0 && interval.count() > 0) until = std::min(until, lastByte + (inFrame ? frameGap : interval));
     if (Clock::now() >= until) break;
-    arrived_.wait_until(wl, until);
+    if (!options.Interrupted) {
+      arrived_.wait_until(wl, until);
+      continue;
+    }
+    arrived_.wait_until(wl, std::min(until, Clock::now() + TSerialLine::InterruptCheck));
+    // Asked without the lock: the caller may take locks of its own.
+    wl.unlock();
+    const bool interrupted = options.Interrupted();
+    wl.lock();
+    if (interrupted) return true;
   }
   if (count > 0 || !readerEnded_ || readerFailure_.empty()) return true;
   // The line failed and nothing is left to read: say so, and wait out the
@@ -442,7 +453,11 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
   const std::string failure = readerFailure_;
   wl.unlock();
   SetLastError(failure);
-  std::this_thread::sleep_until(std::min(total, Clock::now() + std::chrono::milliseconds(2 + maximum)));
+  const TMonoTime end = std::min(total, Clock::now() + std::chrono::milliseconds(2 + maximum));
+  while (Clock::now() < end) {
+    std::this_thread::sleep_until(options.Interrupted ? std::min(end, Clock::now() + TSerialLine::InterruptCheck) : end);
+    if (options.Interrupted && options.Interrupted()) break;
+  }
   return false;
 }
 

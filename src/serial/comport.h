@@ -87,8 +87,11 @@ public:
   // A parity or stop-bit text matching none of these leaves that parameter as
   // the driver had it. A speed that is not a number makes the open fail. True
   // exactly when State() is psOk afterwards; on failure LastError() tells why.
+  // interrupted, when given, may cut short the wait in which an open discards
+  // what arrives (see TSerialLine::TReadOptions); the port is open all the same.
   bool OpenPort(const std::string& portName, const std::string& speed, const std::string& stopBits,
-                const std::string& parity, int readInterval, int writeInterval);
+                const std::string& parity, int readInterval, int writeInterval,
+                const TInterrupted& interrupted = nullptr);
   // Stops the reader and pacing, closes the port; State() = psInvalid.
   void ClosePort();
 
@@ -135,18 +138,20 @@ public:
   // out, the far side of a pseudo-terminal closed); cleared by OpenPort.
   bool PortLost() const { return lost_.load(); }
 
+protected:
+  // Opens the stream for the port name; throws ECantOpenPort. A channel on a
+  // stream of another kind (the far end of a virtual bus) overrides it.
+  virtual std::unique_ptr<TLineStream> OpenStream(const std::string& portName, const TLineSettings& settings,
+                                                  std::string& devicePath);
+
 private:
   struct TChunk {
     std::vector<std::uint8_t> Bytes;
     TMonoTime Arrived{};
   };
-
-  // Opens the stream for the port name; throws ECantOpenPort.
-  std::unique_ptr<TLineStream> OpenStream(const std::string& portName, const TLineSettings& settings,
-                                          std::string& devicePath);
   // Reads and discards what arrives right after an open, up to 255 bytes with
   // those already discarded.
-  void DiscardInput(std::size_t discarded);
+  void DiscardInput(std::size_t discarded, const TInterrupted& interrupted);
   // One read from the bytes waiting (the read lock is held): ends at maximum
   // bytes, at the total deadline, or at a silence longer than the interval
   // (0: no limit) between the arrival of two bytes.

@@ -26,6 +26,11 @@ public:
   // it says so, a read is not ended by a short silence of the line; see
   // TCOMPortChannel::ReadBytes.
   using TUnfinished = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+  // Whether the caller wants a read to end now (an interactive program whose
+  // user pressed Ctrl+C). Called from the reading thread.
+  using TInterrupted = std::function<bool()>;
+  // How often a read asks TInterrupted while it waits.
+  static constexpr std::chrono::milliseconds InterruptCheck{40};
 
   virtual ~TSerialLine() = default;
 
@@ -52,6 +57,9 @@ public:
     const TMonoTime* Deadline = nullptr;
     // Receives the arrival of each run of bytes of the read (cleared first).
     std::vector<TArrival>* Arrivals = nullptr;
+    // Asked at least every InterruptCheck while the read waits; when it says
+    // so, the read ends at once with what it has.
+    TInterrupted Interrupted = nullptr;
   };
   // One read of up to maximum bytes; true with count 0 when nothing arrived in
   // time, false when the line is not usable.

@@ -70,4 +70,10 @@ struct TLineSettings {
 std::unique_ptr<TLineStream> OpenTtyStream(const std::string& portName, const TLineSettings& settings,
                                            std::string& devicePath);
 
+// A stream on a terminal descriptor the caller opened and set up (the master
+// side of a pseudo-terminal pair: the far end of a virtual bus). The stream
+// owns the descriptor from then on and makes it non-blocking; bitRate is the
+// speed its time-outs count with.
+std::unique_ptr<TLineStream> AdoptTtyStream(int fd, unsigned bitRate);
+
 }  // namespace mkp

@@ -190,4 +190,14 @@ std::unique_ptr<TLineStream> OpenTtyStream(const std::string& portName, const TL
                                       FrameGapFloor(parameters->Speed, back.c_cflag));
 }
 
+std::unique_ptr<TLineStream> AdoptTtyStream(int fd, unsigned bitRate) {
+  TFdGuard guard{fd};
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    throw ECantOpenPort("Cannot use the descriptor " + std::to_string(fd) + ": " + ErrnoText(errno));
+  termios settings{};
+  const tcflag_t cflag = tcgetattr(fd, &settings) == 0 ? settings.c_cflag : tcflag_t{CS8};
+  return std::make_unique<TTtyStream>(guard.Release(), bitRate, FrameGapFloor(bitRate, cflag));
+}
+
 }  // namespace mkp

@@ -238,6 +238,24 @@ TEST_F(DecodeTest, BadTextBoundsEndTheDescription) {
   EXPECT_EQ(line, "<bad bounds>");
 }
 
+// Each value keeps the type it was decoded with: an array's element type, a
+// struct's field types, one item for a run of BYTE values.
+TEST(DescribeResultTypesTest, ResultsCarryTheTypeCodeOfEachValue) {
+  TMKPParser p;
+  auto codes = [&](const std::string& text) {
+    p.DescribePacket(text);
+    std::vector<int> found;
+    for (const auto& item : p.Results.Items()) found.push_back(item.Code);
+    return found;
+  };
+  EXPECT_EQ(codes(Packet(7, 0x05, "01 34 12 78 56")), (std::vector<int>{5, 5}));
+  EXPECT_EQ(codes(Packet(7, 0x06, "00 34 12")), (std::vector<int>{6}));
+  EXPECT_EQ(codes(Packet(7, 0x01, "01 01 02 03")), (std::vector<int>{1}));
+  EXPECT_EQ(codes(Packet(7, 0x11, "01 19 00 00 80 3F")), (std::vector<int>{0x19}));
+  EXPECT_EQ(codes(Packet(7, 0x7D, "01 02 01 03 07 41 00")), (std::vector<int>{1, 3}));
+  EXPECT_EQ(codes(Packet(7, 0x1E, "00 41 00 00 00")), (std::vector<int>{29}));
+}
+
 // Random packets of every type code: the line always starts with the header,
 // and for the fixed-size types its values are exactly the Results in order.
 TEST(DescribeRandomTest, EveryTypeCode) {

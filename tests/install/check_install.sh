@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a user gets: the
 # programs, the desktop entry and its icon, the manual pages, the samples and
-# the licence.
-#   check_install.sh CMAKE BUILD_DIR SOURCE_DIR window|nowindow
+# the licence, and the Python module for the system Python.
+#   check_install.sh CMAKE BUILD_DIR SOURCE_DIR window|nowindow [python|nopython]
 set -euo pipefail
-cmake="$1" build="$2" source="$3" window="$4"
+cmake="$1" build="$2" source="$3" window="$4" python="${5:-nopython}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -39,7 +39,12 @@ fi
 count=0
 for f in "$source"/examples/*; do
   name="${f##*/}"
-  if cmp -s "$f" "$prefix/share/mkpt/examples/$name"; then
+  if [ -d "$f" ]; then
+    same() { diff -r -x __pycache__ -x .pytest_cache "$f" "$prefix/share/mkpt/examples/$name" >/dev/null 2>&1; }
+  else
+    same() { cmp -s "$f" "$prefix/share/mkpt/examples/$name"; }
+  fi
+  if same; then
     count=$((count + 1))
   else
     fail "share/mkpt/examples/$name is missing or differs from examples/$name"
@@ -96,6 +101,21 @@ if [ "$window" = window ]; then
   if gzip -dc "$prefix/share/man/man1/mkpt.1.gz" 2>/dev/null | grep -q '@[A-Z_]*@'; then
     fail "mkpt.1 holds an unreplaced @VARIABLE@"
   fi
+fi
+
+# The Python module for the system Python, with the pytest plugin registered
+# in its package metadata; the installed copy imports and reads a frame.
+if [ "$python" = python ]; then
+  site="$prefix/lib/python3/dist-packages"
+  for f in __init__.py __init__.pyi pytest_plugin.py py.typed; do need "lib/python3/dist-packages/mkp/$f"; done
+  ls "$site"/mkp/_mkp.cpython-*.so >/dev/null 2>&1 || fail "the extension mkp/_mkp.cpython-*.so is not installed"
+  grep -qxF "mkp.pytest_plugin = mkp.pytest_plugin" "$site"/mkp-*.dist-info/entry_points.txt 2>/dev/null ||
+    fail "no dist-info registers the pytest plugin"
+  (cd "$work" && PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c '
+import sys, mkp, mkp.pytest_plugin
+assert mkp.__file__.startswith(sys.argv[1]), mkp.__file__
+assert str(mkp.Packet.from_frame(bytes.fromhex("0a0b0c01020307050300a06fb8a601e80323e80000"))) == "0A0B0C.010203.07.05.0300 - 01 E8 03 "
+' "$site") || fail "the installed module does not import or work"
 fi
 
 # The pages format without a warning.

@@ -389,6 +389,45 @@ TEST_F(TransportTest, RawSendsAndEveryFrameMovedReachTheTapWithTheirDecodeLine) 
   EXPECT_EQ(rec_.both.size(), lines);
 }
 
+// A caller that wants to end a wait for pieces (Ctrl+C in an interactive
+// program) is asked while the line is read, and the wait ends soon after it
+// says so, long before the deadline.
+TEST_F(TransportTest, AWaitForPiecesEndsSoonAfterTheCallerInterruptsIt) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> asked{0};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool got = transport_.ReceivePieces(
+      start + std::chrono::seconds(20), [](const TBusPiece&, const TMKPPacket*) { return true; },
+      [&] {
+        ++asked;
+        return stop.load();
+      });
+  const auto waited = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_FALSE(got);
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_GT(asked.load(), 1);
+  EXPECT_TRUE(rec_.both.empty());
+
+  // Not interrupted, a frame that comes still arrives whole.
+  TPacketHolder packet;
+  SetPacket(*packet, 7, 5, {1, 0xE8, 0x03});
+  pty_.Write(FrameOf(*packet));
+  std::vector<bool> good;
+  EXPECT_TRUE(transport_.ReceivePieces(
+      std::chrono::steady_clock::now() + std::chrono::seconds(5),
+      [&](const TBusPiece& piece, const TMKPPacket*) {
+        good.push_back(piece.Good);
+        return true;
+      },
+      [] { return false; }));
+  EXPECT_EQ(good, std::vector<bool>{true});
+}
+
 TEST_F(TransportTest, ALineBreakInsideADecodedTextStaysOneVisibleLine) {
   transport_.AddDecodeLine("<- name\r\nnext\x7F \\x41");
   EXPECT_EQ(rec_.decode.back(), "<- name\\x0D\\x0Anext\\x7F \\x5Cx41");
