@@ -85,5 +85,8 @@ std::string StatsLine(const TRequestStats& stats);
 // {"cycle":N,"requests":[{"request":1,"text":"...","sent":N,...},...]}, times
 // null when nothing was accepted. Texts are taken as UTF-8.
 std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows);
+// A JSON string of the text (quotes, backslashes and control characters
+// escaped; other bytes as they are).
+std::string JsonString(const std::string& text);
 
 }  // namespace mkp

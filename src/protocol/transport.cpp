@@ -216,6 +216,7 @@ static std::string DroppedBytesLine(std::size_t bytes, bool modeSwitch) {
 void TMKProtocolTransport::ReportDropped() {
   if (channel_ == nullptr) return;
   if (const std::size_t dropped = channel_->TakeDropped()) AddTerminalLine(DroppedBytesLine(dropped, false));
+  if (const std::string lost = channel_->TakeLostReport(); !lost.empty()) AddTerminalLine(lost);
 }
 
 std::size_t TMKProtocolTransport::DropWaiting() {
@@ -244,6 +245,42 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
     if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
     splitter.FeedRead(buffer.data(), fed, count, arrivals);
     splitter.Flush();
+    for (const TBusPiece& piece : splitter.Take()) {
+      TPacketHolder packet;
+      std::vector<std::uint8_t> frame(FrameBufferSize, 0);
+      std::copy_n(piece.Bytes.begin(), std::min(piece.Bytes.size(), frame.size()), frame.begin());
+      const bool parsed = piece.Good && ParseFrame(frame.data(), *packet);
+      LogPiece(piece, parsed ? &*packet : nullptr, "<- ");
+      if (onPiece(piece, parsed ? &*packet : nullptr)) done = true;
+    }
+  }
+  return done;
+}
+
+bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter& splitter) {
+  std::lock_guard io(ioLock_);
+  if (channel_ == nullptr) return false;
+  ReportDropped();
+  std::vector<std::uint8_t> buffer(FrameBufferSize);
+  std::vector<TSerialLine::TArrival> arrivals;
+  bool done = false;
+  while (!done && TMonoClock::now() < deadline) {
+    std::size_t fed = 0;
+    auto unfinished = [&](const std::uint8_t* bytes, std::size_t count) {
+      splitter.FeedRead(bytes, fed, count, arrivals);
+      return splitter.Unfinished();
+    };
+    std::size_t count = 0;
+    if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
+    splitter.FeedRead(buffer.data(), fed, count, arrivals);
+    // A read that ended short before the deadline ended at a silence; one
+    // that the deadline ended keeps an unfinished frame for the next call,
+    // unless its last byte came longer ago than a frame's silences last.
+    const TMonoTime now = TMonoClock::now();
+    const auto held = splitter.HeldUntil();
+    if ((count < buffer.size() && now < deadline) ||
+        (held && now - *held > std::chrono::duration_cast<TMonoClock::duration>(channel_->FrameGap())))
+      splitter.Flush();
     for (const TBusPiece& piece : splitter.Take()) {
       TPacketHolder packet;
       std::vector<std::uint8_t> frame(FrameBufferSize, 0);
