@@ -273,13 +273,14 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
     std::size_t count = 0;
     if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
     splitter.FeedRead(buffer.data(), fed, count, arrivals);
-    // A read that ended short before the deadline ended at a silence; one
-    // that the deadline ended keeps an unfinished frame for the next call,
-    // unless its last byte came longer ago than a frame's silences last.
+    // What may still become a frame is held (for the next read, or the next
+    // call) until the line has been silent for longer than a frame's
+    // silences last; bad bytes held waiting for the next frame start are
+    // settled once a read ended at a silence.
     const TMonoTime now = TMonoClock::now();
     const auto held = splitter.HeldUntil();
-    if ((count < buffer.size() && now < deadline) ||
-        (held && now - *held > std::chrono::duration_cast<TMonoClock::duration>(channel_->FrameGap())))
+    if (splitter.Unfinished() ? held && now - *held > std::chrono::duration_cast<TMonoClock::duration>(channel_->FrameGap())
+                              : count < buffer.size() && now < deadline)
       splitter.Flush();
     for (const TBusPiece& piece : splitter.Take()) {
       TPacketHolder packet;

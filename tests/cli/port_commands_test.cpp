@@ -16,92 +16,15 @@
 #include <vector>
 
 #include "protocol/packet.h"
+#include "cli/tool_process.h"
 #include "serial/pty_pair.h"
 
 extern char** environ;
 
 namespace {
 
+using mkptest::TToolProcess;
 using ByteVec = std::vector<std::uint8_t>;
-
-// mkptool running in the background, its standard output and error collected.
-class TToolProcess {
-public:
-  explicit TToolProcess(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::vector<std::string> all{MKPTOOL_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, MKPTOOL_PATH, &actions, nullptr, argv.data(), environ) != 0)
-      throw std::runtime_error("spawn");
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    outReader_ = std::thread([this, fd = out[0]] { Drain(fd, out_); });
-    errReader_ = std::thread([this, fd = err[0]] { Drain(fd, err_); });
-  }
-  ~TToolProcess() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
-    Wait();
-  }
-  void Signal(int sig) { kill(pid_, sig); }
-  bool Running() {
-    if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0;
-  }
-  // Exit status, or -1 when it did not exit normally.
-  int Wait() {
-    int& status = status_;
-    if (pid_ > 0) waitpid(pid_, &status, 0);
-    pid_ = -1;
-    if (outReader_.joinable()) outReader_.join();
-    if (errReader_.joinable()) errReader_.join();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  // What the tool printed (once it has ended).
-  const std::string& Out() const { return out_; }
-  const std::string& Err() const { return err_; }
-  // Waits until the tool has printed `count` lines starting with `prefix`.
-  bool WaitForLines(const std::string& prefix, std::size_t count, std::chrono::seconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      {
-        std::lock_guard lk(lock_);
-        std::size_t seen = 0;
-        for (std::size_t at = 0; (at = out_.find(prefix, at)) != std::string::npos; at += prefix.size())
-          if (at == 0 || out_[at - 1] == '\n') ++seen;
-        if (seen >= count) return true;
-      }
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  }
-
-private:
-  void Drain(int fd, std::string& into) {
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) {
-      std::lock_guard lk(lock_);
-      into.append(buf, static_cast<std::size_t>(n));
-    }
-    close(fd);
-  }
-  std::mutex lock_;
-  pid_t pid_ = -1;
-  int status_ = 0;
-  std::thread outReader_, errReader_;
-  std::string out_, err_;
-};
 
 // Opening a port reads and drops up to 255 bytes that wait on the line. With
 // 255 bytes waiting there before a command starts, the end of that phase can

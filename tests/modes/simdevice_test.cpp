@@ -73,10 +73,12 @@ TEST_F(DeviceSimulatorTest, WritesStoreTheValueAndAreAcknowledged) {
 
 TEST_F(DeviceSimulatorTest, OtherPacketsAreAnsweredFromTheTableAndTheAddressCanBeMoved) {
   mkp::TSlaveTable table;
-  table.SetRows({{"010203.0A0B0C.04.00.0000", "0A0B0C.010203.01.00.0000"}});
-  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "");
+  table.SetRows({{"010203.0A0B0C.10.00.0000", "0A0B0C.010203.11.00.0000"},
+                 {"010203.0A0B0C.04.00.0000", "0A0B0C.010203.01.00.0100 - 77"}});
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.10.00.0000"), "");
   device_.SetTable(&table);
-  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "0A0B0C.010203.01.00.0000 - ");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.10.00.0000"), "0A0B0C.010203.11.00.0000 - ");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "0A0B0C.010203.01.00.0100 - 77 ");  // the table before the ping's own
 
   device_.SetAddress(mkp::MakeVorelAddr(1, 2, 9));
   EXPECT_EQ(AnswerTo("010203.0A0B0C.06.05.0100 - 01"), "");
