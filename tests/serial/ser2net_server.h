@@ -34,7 +34,11 @@ public:
   static bool Available() { return !Program().empty(); }
 
   // Serves the device at a free port of 127.0.0.1 (telnet: with RFC 2217).
-  TSer2Net(const std::string& device, bool telnet) : device_(device), telnet_(telnet) {
+  // charDelay: the server's default wait of about two character times (1 ms
+  // at least) before it hands what the device sent to the network; off, it
+  // hands each byte on at once.
+  TSer2Net(const std::string& device, bool telnet, bool charDelay = false)
+      : device_(device), telnet_(telnet), charDelay_(charDelay) {
     char pattern[] = "/tmp/mkp-ser2net-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
     dir_ = pattern;
@@ -65,7 +69,8 @@ public:
                           << "\n"
                           << "  connector: serialdev," << device_ << ",9600n81,local\n"
                           << "  options:\n"
-                          << "    kickolduser: true\n";
+                          << "    kickolduser: true\n"
+                          << "    chardelay: " << (charDelay_ ? "true" : "false") << "\n";
     // Everything the child needs is made before the fork: it only calls what
     // is safe between fork and exec.
     const std::string program = Program();
@@ -140,6 +145,7 @@ private:
 
   std::string device_;
   bool telnet_;
+  bool charDelay_;
   std::string dir_;
   int port_ = 0;
   pid_t pid_ = -1;
