@@ -246,40 +246,37 @@ int RunDevice(const std::vector<std::string>& arguments) {
   TPortSession session;
   analysis.ApplyTo(session.Parser);
 
-  if (setups.size() == 1) {
-    mkp::TWorker<mkp::TDeviceSimulator> device;
-    if (!MakeDevice(setups[0], device, tables)) return 2;
-    InstallStopSignals();
-    if (!session.Open(port)) return 2;
-    device.SetTransport(&session.Transport);
-    device.Start();
-    TSupervision supervision{"device", &session, port, &device, nullptr};
-    const int status = SuperviseWorker(supervision);
-    device.Terminate();
-    device.WaitFor();
-    ReportCounters(device);
-    return status;
-  }
-
+  // One description: the device alone, as it always was (its slave table
+  // answers whatever it matches). Several: a bus.
+  mkp::TWorker<mkp::TDeviceSimulator> single;
   mkp::TWorker<mkp::TSimulatedBus> bus;
-  for (const TDeviceSetup& setup : setups) {
-    auto device = std::make_unique<mkp::TWorker<mkp::TDeviceSimulator>>();
-    if (!MakeDevice(setup, *device, tables)) return 2;
-    std::string error;
-    if (!bus.AddDevice(std::move(device), error)) {
-      std::cerr << "mkptool device: " << error << "\n";
-      return 2;
+  std::vector<const mkp::TDeviceSimulator*> devices;
+  if (setups.size() == 1) {
+    if (!MakeDevice(setups[0], single, tables)) return 2;
+    devices.push_back(&single);
+  } else {
+    for (const TDeviceSetup& setup : setups) {
+      auto device = std::make_unique<mkp::TWorker<mkp::TDeviceSimulator>>();
+      if (!MakeDevice(setup, *device, tables)) return 2;
+      devices.push_back(device.get());
+      std::string error;
+      if (!bus.AddDevice(std::move(device), error)) {
+        std::cerr << "mkptool device: " << error << "\n";
+        return 2;
+      }
     }
   }
+  mkp::TWorkerThread& worker = setups.size() == 1 ? static_cast<mkp::TWorkerThread&>(single) : bus;
   InstallStopSignals();
   if (!session.Open(port)) return 2;
+  single.SetTransport(&session.Transport);
   bus.SetTransport(&session.Transport);
-  bus.Start();
-  TSupervision supervision{"device", &session, port, &bus, nullptr};
+  worker.Start();
+  TSupervision supervision{"device", &session, port, &worker, nullptr};
   const int status = SuperviseWorker(supervision);
-  bus.Terminate();
-  bus.WaitFor();
-  for (std::size_t i = 0; i < bus.DeviceCount(); ++i) ReportCounters(bus.Device(i));
+  worker.Terminate();
+  worker.WaitFor();
+  for (const mkp::TDeviceSimulator* device : devices) ReportCounters(*device);
   return status;
 }
 

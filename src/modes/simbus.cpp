@@ -34,21 +34,18 @@ TDeviceSimulator* TSimulatedBus::DeviceAt(const TVorelAddr& address) {
 
 void TSimulatedBus::Execute() {
   TFrameSplitter splitter;
+  auto dispatch = [this](const TMKPPacket& received) {
+    TDeviceSimulator* device = DeviceAt(received.DstAddr);
+    if (device == nullptr || received.Command == CmdAnswer || received.Command == CmdAck) {
+      ++otherFrames_;
+      return;
+    }
+    device->Handle(received);
+  };
   for (;;) {
     if (transport_ != nullptr) {
       try {
-        for (const auto& bytes : TDeviceSimulator::ReadFrames(*transport_, splitter, std::chrono::milliseconds(100))) {
-          std::vector<std::uint8_t> frame(FrameBufferSize, 0);
-          std::copy_n(bytes.begin(), std::min(bytes.size(), frame.size()), frame.begin());
-          TPacketHolder received;
-          if (!ParseFrame(frame.data(), *received)) continue;
-          TDeviceSimulator* device = DeviceAt(received->DstAddr);
-          if (device == nullptr || received->Command == CmdAnswer || received->Command == CmdAck) {
-            ++otherFrames_;
-            continue;
-          }
-          device->Handle(*received);
-        }
+        TDeviceSimulator::ServeLine(*transport_, splitter, TDeviceSimulator::ReadSlice, dispatch);
       } catch (const std::exception& e) {
         transport_->AddTerminalLine(TSlaveAutoRepeater::ErrorLine(e.what()));
       }

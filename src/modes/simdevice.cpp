@@ -214,34 +214,25 @@ TDeviceSimulator::TCounters TDeviceSimulator::Counters() const {
   return counters_;
 }
 
-void TDeviceSimulator::SendCorrupted(const TMKPPacket& answer) {
-  std::vector<std::uint8_t> frame(FrameBufferSize);
-  int length = 0;
-  TSerialLine* line = transport_->Channel();
-  if (line == nullptr || !BuildFrame(answer, frame.data(), length) || length <= 0) return;
-  frame[static_cast<std::size_t>(length - 1)] ^= 0x5A;  // the last checksum byte
-  std::size_t count = static_cast<std::size_t>(length);
-  if (line->WriteBytes(frame.data(), count))
-    transport_->AddTerminalLine("-> " + PacketToText(answer) + " (checksum broken on purpose)",
-                                TLineStamp::Now(TLineKind::Sent));
-}
-
-void TDeviceSimulator::SendSplit(const TMKPPacket& answer, bool corrupt) {
+void TDeviceSimulator::SendFaulty(const TMKPPacket& answer, bool corrupt) {
   std::vector<std::uint8_t> frame(FrameBufferSize);
   int length = 0;
   TSerialLine* line = transport_->Channel();
   if (line == nullptr || !BuildFrame(answer, frame.data(), length) || length <= 1) return;
-  if (corrupt) frame[static_cast<std::size_t>(length - 1)] ^= 0x5A;
-  const std::size_t first = static_cast<std::size_t>(length) / 2;
+  if (corrupt) frame[static_cast<std::size_t>(length - 1)] ^= 0x5A;  // the last checksum byte
+  const int splitMs = misbehaviour_.SplitMs;
+  std::size_t first = splitMs > 0 ? static_cast<std::size_t>(length) / 2 : static_cast<std::size_t>(length);
   std::size_t count = first;
   if (!line->WriteBytes(frame.data(), count)) return;
-  std::this_thread::sleep_for(std::chrono::milliseconds(misbehaviour_.SplitMs));
-  count = static_cast<std::size_t>(length) - first;
-  if (line->WriteBytes(frame.data() + first, count))
-    transport_->AddTerminalLine("-> " + PacketToText(answer) + " (written in two parts " +
-                                    std::to_string(misbehaviour_.SplitMs) + " ms apart" +
-                                    (corrupt ? ", checksum broken on purpose)" : ")"),
-                                TLineStamp::Now(TLineKind::Sent));
+  if (splitMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(splitMs));
+    count = static_cast<std::size_t>(length) - first;
+    if (!line->WriteBytes(frame.data() + first, count)) return;
+  }
+  std::string notes;
+  if (splitMs > 0) notes = "written in two parts " + std::to_string(splitMs) + " ms apart";
+  if (corrupt) notes += std::string(notes.empty() ? "" : ", ") + "checksum broken on purpose";
+  transport_->AddTerminalLine("-> " + PacketToText(answer) + " (" + notes + ")", TLineStamp::Now(TLineKind::Sent));
 }
 
 void TDeviceSimulator::SendGarbage() {
@@ -287,22 +278,20 @@ void TDeviceSimulator::Handle(const TMKPPacket& received) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(std::max(misbehaviour_.DelayMs, 0)));
   if (fault == TFault::Garbage) SendGarbage();
-  if (misbehaviour_.SplitMs > 0) {
-    SendSplit(*answer, fault == TFault::Corrupt);
-    Count(&TCounters::Split);
-  } else if (fault == TFault::Corrupt) {
-    SendCorrupted(*answer);
-  } else {
+  if (misbehaviour_.SplitMs > 0 || fault == TFault::Corrupt)
+    SendFaulty(*answer, fault == TFault::Corrupt);
+  else
     transport_->SendPacket(*answer);
-  }
+  if (misbehaviour_.SplitMs > 0) Count(&TCounters::Split);
   Count(&TCounters::Answered);
 }
 
-std::vector<std::vector<std::uint8_t>> TDeviceSimulator::ReadFrames(TMKProtocolTransport& transport,
-                                                                    TFrameSplitter& splitter,
-                                                                    std::chrono::milliseconds slice) {
+void TDeviceSimulator::ServeLine(TMKProtocolTransport& transport, TFrameSplitter& splitter,
+                                 std::chrono::milliseconds slice,
+                                 const std::function<void(const TMKPPacket& frame)>& onFrame) {
   std::vector<std::vector<std::uint8_t>> frames;
   const TMonoTime deadline = TMonoClock::now() + slice;
+  // Answers go out after the read: the transport is not free inside it.
   const bool usable = transport.ReceivePieces(
       deadline,
       [&](const TBusPiece& piece, const TMKPPacket* packet) {
@@ -312,7 +301,12 @@ std::vector<std::vector<std::uint8_t>> TDeviceSimulator::ReadFrames(TMKProtocolT
       },
       splitter);
   if (!usable && frames.empty() && TMonoClock::now() < deadline) std::this_thread::sleep_until(deadline);
-  return frames;
+  for (const auto& bytes : frames) {
+    std::vector<std::uint8_t> frame(FrameBufferSize, 0);
+    std::copy_n(bytes.begin(), std::min(bytes.size(), frame.size()), frame.begin());
+    TPacketHolder received;
+    if (ParseFrame(frame.data(), *received)) onFrame(*received);
+  }
 }
 
 void TDeviceSimulator::Execute() {
@@ -320,12 +314,7 @@ void TDeviceSimulator::Execute() {
   for (;;) {
     if (transport_ != nullptr) {
       try {
-        for (const auto& bytes : ReadFrames(*transport_, splitter, std::chrono::milliseconds(100))) {
-          std::vector<std::uint8_t> frame(FrameBufferSize, 0);
-          std::copy_n(bytes.begin(), std::min(bytes.size(), frame.size()), frame.begin());
-          TPacketHolder received;
-          if (ParseFrame(frame.data(), *received)) Handle(*received);
-        }
+        ServeLine(*transport_, splitter, ReadSlice, [this](const TMKPPacket& received) { Handle(received); });
       } catch (const std::exception& e) {
         transport_->AddTerminalLine(TSlaveAutoRepeater::ErrorLine(e.what()));
       }

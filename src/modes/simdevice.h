@@ -33,6 +33,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -123,11 +124,15 @@ public:
   };
   TCounters Counters() const;
 
-  // Reads the line until the deadline or a frame, carrying the splitter from
-  // call to call; the frames read, whole, in order (none when the line is not
-  // usable, after a short pause so that a caller's loop does not spin).
-  static std::vector<std::vector<std::uint8_t>> ReadFrames(TMKProtocolTransport& transport, TFrameSplitter& splitter,
-                                                           std::chrono::milliseconds slice);
+  // How long one turn of the loop reads the line at most (a stop or a pause
+  // is seen between two turns).
+  static constexpr std::chrono::milliseconds ReadSlice{100};
+  // One turn of a loop that serves the line: reads it for a slice at most
+  // (until a read brings a frame), the splitter carried from turn to turn,
+  // then hands each frame read to onFrame, in order. When the line is not
+  // usable, waits out the slice so that the loop does not spin.
+  static void ServeLine(TMKProtocolTransport& transport, TFrameSplitter& splitter, std::chrono::milliseconds slice,
+                        const std::function<void(const TMKPPacket& frame)>& onFrame);
 
 protected:
   void Execute() override;
@@ -154,11 +159,9 @@ private:
   bool AnswerRead(const TMKPPacket& received, TMKPPacket& answer);
   bool AnswerWrite(const TMKPPacket& received, TMKPPacket& answer);
   void Drift(int reg);
-  // Writes the answer's frame with its last checksum byte changed.
-  void SendCorrupted(const TMKPPacket& answer);
-  // Writes the answer in two parts, SplitMs apart; the last checksum byte
-  // changed when corrupt.
-  void SendSplit(const TMKPPacket& answer, bool corrupt);
+  // Writes the answer's frame with its last checksum byte changed (corrupt),
+  // in two parts SplitMs apart when SplitMs > 0.
+  void SendFaulty(const TMKPPacket& answer, bool corrupt);
   void SendGarbage();
   void Count(std::uint64_t TCounters::*counter);
 

@@ -227,6 +227,14 @@ std::size_t TMKProtocolTransport::DropWaiting() {
 }
 
 bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece) {
+  return ReadPieces(deadline, onPiece, nullptr);
+}
+
+bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter& splitter) {
+  return ReadPieces(deadline, onPiece, &splitter);
+}
+
+bool TMKProtocolTransport::ReadPieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter* carried) {
   std::lock_guard io(ioLock_);
   if (channel_ == nullptr) return false;
   ReportDropped();
@@ -234,7 +242,8 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
   std::vector<TSerialLine::TArrival> arrivals;
   bool done = false;
   while (!done && TMonoClock::now() < deadline) {
-    TFrameSplitter splitter;
+    TFrameSplitter own;
+    TFrameSplitter& splitter = carried != nullptr ? *carried : own;
     std::size_t fed = 0;
     // The read rides out a silence while what it holds may still become a frame.
     auto unfinished = [&](const std::uint8_t* bytes, std::size_t count) {
@@ -244,43 +253,17 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
     std::size_t count = 0;
     if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
     splitter.FeedRead(buffer.data(), fed, count, arrivals);
-    splitter.Flush();
-    for (const TBusPiece& piece : splitter.Take()) {
-      TPacketHolder packet;
-      std::vector<std::uint8_t> frame(FrameBufferSize, 0);
-      std::copy_n(piece.Bytes.begin(), std::min(piece.Bytes.size(), frame.size()), frame.begin());
-      const bool parsed = piece.Good && ParseFrame(frame.data(), *packet);
-      LogPiece(piece, parsed ? &*packet : nullptr, "<- ");
-      if (onPiece(piece, parsed ? &*packet : nullptr)) done = true;
-    }
-  }
-  return done;
-}
-
-bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter& splitter) {
-  std::lock_guard io(ioLock_);
-  if (channel_ == nullptr) return false;
-  ReportDropped();
-  std::vector<std::uint8_t> buffer(FrameBufferSize);
-  std::vector<TSerialLine::TArrival> arrivals;
-  bool done = false;
-  while (!done && TMonoClock::now() < deadline) {
-    std::size_t fed = 0;
-    auto unfinished = [&](const std::uint8_t* bytes, std::size_t count) {
-      splitter.FeedRead(bytes, fed, count, arrivals);
-      return splitter.Unfinished();
-    };
-    std::size_t count = 0;
-    if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals})) return false;
-    splitter.FeedRead(buffer.data(), fed, count, arrivals);
-    // What may still become a frame is held (for the next read, or the next
-    // call) until the line has been silent for longer than a frame's
-    // silences last; bad bytes held waiting for the next frame start are
-    // settled once a read ended at a silence.
+    // A splitter of its own settles all after each read. A carried one holds
+    // what may still become a frame (for the next read, or the next call)
+    // until the line has been silent for longer than a frame's silences
+    // last, and settles bad bytes held waiting for the next frame start once
+    // a read ended at a silence.
     const TMonoTime now = TMonoClock::now();
     const auto held = splitter.HeldUntil();
-    if (splitter.Unfinished() ? held && now - *held > std::chrono::duration_cast<TMonoClock::duration>(channel_->FrameGap())
-                              : count < buffer.size() && now < deadline)
+    if (carried == nullptr ||
+        (splitter.Unfinished()
+             ? held && now - *held > std::chrono::duration_cast<TMonoClock::duration>(channel_->FrameGap())
+             : count < buffer.size() && now < deadline))
       splitter.Flush();
     for (const TBusPiece& piece : splitter.Take()) {
       TPacketHolder packet;

@@ -192,6 +192,9 @@ private:
   // to the tap. Takes the log lock; LogFrameLocked with it held.
   void LogFrame(const TFrameLines& lines, const TLineStamp& stamp);
   void LogFrameLocked(const TFrameLines& lines, const TLineStamp& stamp);
+  // The two ReceivePieces: a splitter of their own for each read, or the
+  // caller's carried from read to read.
+  bool ReadPieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter* carried);
   // Says in the terminal pane how many bytes the line dropped unread, if any,
   // and that a line over the network was lost.
   void ReportDropped();

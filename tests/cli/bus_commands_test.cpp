@@ -52,36 +52,21 @@ protected:
   std::string dir_;
 };
 
-// The figures of the last statistics line of each request printed by poll.
-std::map<int, std::map<std::string, long long>> LastStats(const std::string& out) {
-  std::map<int, std::map<std::string, long long>> stats;
-  std::istringstream lines(out);
+// The NAME=N figures of the lines that match `row`, by the row's first
+// group; a later line replaces an earlier one.
+std::map<std::string, std::map<std::string, long long>> Figures(const std::string& text, const std::string& row) {
+  std::map<std::string, std::map<std::string, long long>> figures;
+  std::istringstream lines(text);
   std::string line;
-  const std::regex row(R"(^(\d+)\tsent=.*)"), field(R"((\w+)=(\d+))");
+  const std::regex rowPattern(row), field(R"((\w+)=(\d+))");
   while (std::getline(lines, line)) {
     std::smatch m;
-    if (!std::regex_match(line, m, row)) continue;
-    auto& figures = stats[std::stoi(m[1])];
+    if (!std::regex_match(line, m, rowPattern)) continue;
+    auto& found = figures[m[1]];
     for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it)
-      figures[(*it)[1]] = std::stoll((*it)[2]);
+      found[(*it)[1]] = std::stoll((*it)[2]);
   }
-  return stats;
-}
-
-// The counters of each device that mkptool device printed at its end.
-std::map<std::string, std::map<std::string, long long>> DeviceCounters(const std::string& err) {
-  std::map<std::string, std::map<std::string, long long>> counters;
-  std::istringstream lines(err);
-  std::string line;
-  const std::regex row(R"(^mkptool device: ([0-9A-F]{6}): requests=.*)"), field(R"((\w+)=(\d+))");
-  while (std::getline(lines, line)) {
-    std::smatch m;
-    if (!std::regex_match(line, m, row)) continue;
-    auto& figures = counters[m[1]];
-    for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it)
-      figures[(*it)[1]] = std::stoll((*it)[2]);
-  }
-  return counters;
+  return figures;
 }
 
 TEST_F(BusCommandsTest, ScanFindsExactlyTheDevicesOfABusOfThreeAndReportsAnUnexpectedOne) {
@@ -175,14 +160,15 @@ TEST_F(BusCommandsTest, ThreeMisbehavingDevicesUnderAPollingMasterKeepTheirFrami
   }
   EXPECT_GE(answers, 12);
 
-  const auto stats = LastStats(poll.Out);
-  auto counters = DeviceCounters(bus.Err());
+  // poll's last statistics line of each request, and what each device did.
+  auto stats = Figures(poll.Out, R"(^(\d+)\tsent=.*)");
+  auto counters = Figures(bus.Err(), R"(^mkptool device: ([0-9A-F]{6}): requests=.*)");
   ASSERT_EQ(stats.size(), 3u) << poll.Out;
   ASSERT_EQ(counters.size(), 3u) << bus.Err();
   const char* const addresses[] = {"010203", "010204", "010220"};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(addresses[i]);
-    auto s = stats.at(i + 1);
+    auto s = stats.at(std::to_string(i + 1));
     auto c = counters.at(addresses[i]);
     // No request was lost to framing, and every fault shows where it belongs.
     EXPECT_EQ(s["sent"], c["requests"]);

@@ -2,9 +2,7 @@
 // device server (ser2net on 127.0.0.1, serving a pseudo-terminal) with
 // tcp:// and rfc2217:// port names, and what they do when the network fails.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -118,15 +116,8 @@ TEST_F(NetworkCommandsTest, RefusedAndSilentServersAreReportedAndNothingHangs) {
 
   // A server that takes the connection and never answers: the requests go
   // unanswered, counted so, and a stop ends the poll at once.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
-  const std::string silent = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  const mkptest::TSilentServer server;
+  const std::string& silent = server.Where();
   TToolProcess poll({"poll", "--port", "tcp://" + silent, "--stats", "--panes", description_});
   ASSERT_TRUE(poll.WaitForLines("terminal\t-> ", 2));  // the first went unanswered
   const auto stopped = Clock::now();
@@ -138,7 +129,6 @@ TEST_F(NetworkCommandsTest, RefusedAndSilentServersAreReportedAndNothingHangs) {
   r = RunTool({"send", "--port", "rfc2217://" + silent, "010203.0A0B0C.06.05.0100 - 01"}, "", true);
   EXPECT_EQ(r.Status, 2);
   EXPECT_NE(r.Out.find("did not answer the RFC 2217 line settings"), std::string::npos) << r.Out;
-  ::close(listener);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 // and vanishing servers, none of which may hang.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,15 +95,8 @@ TEST(NetworkPortTest, RefusedUnknownAndSilentServersAreToldWithoutHanging) {
   // A server that takes the connection and never says a word: a raw port
   // opens and reads nothing; an RFC 2217 port gives up waiting for the answer
   // to its settings.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
-  const std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  mkptest::TSilentServer silent;
+  const std::string& where = silent.Where();
   ASSERT_TRUE(channel.OpenPort("tcp://" + where, "9600", "1", "none", 1, 0)) << channel.LastError();
   std::uint8_t buffer[16];
   std::size_t count = 0;
@@ -117,7 +108,6 @@ TEST(NetworkPortTest, RefusedUnknownAndSilentServersAreToldWithoutHanging) {
   EXPECT_FALSE(channel.OpenPort("rfc2217://" + where, "9600", "1", "none", 1, 0));
   EXPECT_EQ(channel.LastErrorBrief(), "No RFC 2217 answer");
   EXPECT_LT(Clock::now() - t0, 10s);
-  ::close(listener);
 }
 
 TEST(NetworkPortTest, AServerThatVanishesIsLostAndTheNextOpenConnectsAgain) {

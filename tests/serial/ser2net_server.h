@@ -151,4 +151,30 @@ private:
   pid_t pid_ = -1;
 };
 
+// A server that takes connections (the kernel does, on its behalf) and never
+// says a word, on a free port of 127.0.0.1.
+class TSilentServer {
+public:
+  TSilentServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+      throw std::runtime_error("cannot listen on 127.0.0.1");
+    where_ = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  }
+  ~TSilentServer() { ::close(fd_); }
+  TSilentServer(const TSilentServer&) = delete;
+  TSilentServer& operator=(const TSilentServer&) = delete;
+  // HOST:PORT
+  const std::string& Where() const { return where_; }
+
+private:
+  int fd_ = -1;
+  std::string where_;
+};
+
 }  // namespace mkptest
