@@ -4,7 +4,9 @@
 // does). Paced at 921600 baud (92160 bytes/s) and then as fast as the
 // pseudo-terminal takes them. Prints the frames per second, the monitor's CPU
 // time per frame, and what was lost, merged or logged as "Missing format".
-//   tool_monitor_flood [FRAMES]
+// With --pcap every frame also goes to a capture in a scratch folder (as
+// `mkptool monitor --pcap` does), which is read back and counted.
+//   tool_monitor_flood [FRAMES] [--pcap]
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
@@ -22,6 +25,7 @@
 
 #include "analysis/parser.h"
 #include "modes/monitor.h"
+#include "protocol/capture.h"
 #include "protocol/packet.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
@@ -75,7 +79,7 @@ double CpuSeconds() {
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void Run(int frames, double bytesPerSecond) {
+void Run(int frames, double bytesPerSecond, bool pcap) {
   std::vector<std::size_t> sizes;
   const auto stream = StreamOf(frames, sizes);
   mkptest::TPtyPair pty;
@@ -92,6 +96,13 @@ void Run(int frames, double bytesPerSecond) {
   transport.SetDecodeBox(&decode);
   transport.SetParser(&parser);
   transport.DecodeEnabled = true;
+  char folder[] = "/tmp/mkp-flood-XXXXXX";
+  const std::string capturePath = pcap ? std::string(mkdtemp(folder)) + "/flood.pcapng" : std::string();
+  mkp::TCaptureWriter capture;
+  if (pcap) {
+    capture.Open(capturePath, {pty.Path()});
+    transport.SetFrameTap(&capture);
+  }
 
   std::mutex lock;
   std::vector<std::size_t> seen;  // frame lengths in order
@@ -173,15 +184,41 @@ void Run(int frames, double bytesPerSecond) {
               outOfOrder, merged);
   std::printf("  Missing format     %llu lines\n", static_cast<unsigned long long>(terminal.missing.load()));
   std::printf("  frames per second  %.0f\n", got / elapsed);
-  std::printf("  CPU per frame      %.2f us (monitor, decode included)\n", got ? cpu / got * 1e6 : 0.0);
+  std::printf("  CPU per frame      %.2f us (monitor, decode included%s)\n", got ? cpu / got * 1e6 : 0.0,
+              pcap ? ", capture included" : "");
+  if (pcap) {
+    transport.SetFrameTap(nullptr);
+    capture.Close();
+    mkp::TCaptureReader reader;
+    reader.Open(capturePath);
+    mkp::TCapturedFrame frame;
+    std::uint64_t captured = 0, good = 0;
+    while (reader.Next(frame) == mkp::TCaptureReader::TStep::Frame) {
+      ++captured;
+      std::size_t length = 0;
+      if (mkp::FrameStartAt(frame.Bytes.data(), frame.Bytes.size(), length) == mkp::TFrameStart::Frame &&
+          length == frame.Bytes.size())
+        ++good;
+    }
+    std::printf("  capture            %llu blocks, %llu whole frames (lost %lld)%s%s\n",
+                static_cast<unsigned long long>(captured), static_cast<unsigned long long>(good),
+                static_cast<long long>(frames) - static_cast<long long>(good), capture.Failed() ? ", " : "",
+                capture.Failed() ? capture.Error().c_str() : "");
+    std::filesystem::remove_all(std::filesystem::path(capturePath).parent_path());
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
-  const int frames = argc > 1 ? std::atoi(argv[1]) : 20000;
-  Run(frames, 92160.0);
-  Run(frames, 0);
+  int frames = 20000;
+  bool pcap = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--pcap") pcap = true;
+    else frames = std::atoi(argv[i]);
+  }
+  Run(frames, 92160.0, pcap);
+  Run(frames, 0, pcap);
   return 0;
 }

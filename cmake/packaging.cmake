@@ -6,6 +6,15 @@ include(GNUInstallDirs)
 install(TARGETS mkptool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mkpt/examples)
 
+# Wireshark: the dissector into its global Lua plugin folder and the extcap
+# launcher (which runs the installed mkptool) into its global extcap folder,
+# both under the library folder of the distribution (lib/x86_64-linux-gnu on
+# Debian, where Wireshark looks).
+set(MKPTOOL_INSTALLED ${CMAKE_INSTALL_FULL_BINDIR}/mkptool)
+configure_file(data/wireshark/mkptool-extcap.in ${PROJECT_BINARY_DIR}/mkptool-extcap @ONLY)
+install(FILES data/wireshark/mkp.lua DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/mkptool-extcap DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/extcap)
+
 # The licence, as share/doc/mkpt/copyright in Debian's machine-readable
 # copyright format: the holder and the permission text come from LICENSE,
 # the text indented by one blank and its empty lines written as " .".
@@ -78,6 +87,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Captures open in Wireshark with the dissector the package installs.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wireshark | tshark")
 if(TARGET mkpt)
   # The Qt libraries (Charts among them) come in through the shared library
   # dependencies; the platform plugins are a package of their own.

@@ -7,7 +7,7 @@ MKP_JOBS="${MKP_JOBS:-$(nproc)}"
 # Packages the build, the tests, the demonstration and the Debian package need.
 MKP_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
               libbenchmark-dev nlohmann-json3-dev libpcre2-dev socat ser2net qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-wayland xvfb xauth
-              desktop-file-utils)
+              desktop-file-utils tshark)
 
 # Installs, quietly, those of the given packages that are missing.
 mkp_ensure_packages() {
@@ -25,6 +25,12 @@ mkp_ensure_packages() {
   local sudo=()
   if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
   export DEBIAN_FRONTEND=noninteractive
+  # tshark's package asks whether non-root users may capture; the answer is
+  # given beforehand so that installing it never stops to ask.
+  if printf '%s\n' "${missing[@]}" | grep -qx tshark; then
+    echo "wireshark-common wireshark-common/install-setuid boolean false" |
+      "${sudo[@]}" debconf-set-selections
+  fi
   "${sudo[@]}" apt-get update -qq >/dev/null
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }

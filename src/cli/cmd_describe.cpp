@@ -6,6 +6,7 @@
 #include "analysis/parser.h"
 #include "analysis_options.h"
 #include "command.h"
+#include "text/controlchars.h"
 #include "text/cp1251.h"
 
 #ifdef MKP_HAVE_JSON
@@ -77,7 +78,7 @@ int RunDescribe(const std::vector<std::string>& arguments) {
   options.ApplyTo(parser);
   return RunBatch(inputs, [&](const std::string& text) {
     std::string line = parser.DescribePacket(text);
-    if (!json) return line;
+    if (!json) return mkp::ShowControlChars(line);
     // RunBatch prints engine text; the JSON is UTF-8 made from engine text,
     // so it goes back losslessly.
     return mkp::Utf8ToCp1251(DescriptionJson(line, parser.Results));

@@ -82,7 +82,7 @@ int RunMonitor(const std::vector<std::string>& arguments) {
   TPortSession session;
   analysis.ApplyTo(session.Parser);
   InstallStopSignals();
-  if (!session.Open(port)) return 2;
+  if (!session.Open(port, port2)) return 2;
   // The second receive line takes the first port's line settings.
   std::unique_ptr<mkp::TCOMPortChannel> second;
   if (!port2.empty()) {
@@ -100,7 +100,14 @@ int RunMonitor(const std::vector<std::string>& arguments) {
   auto monitor = std::make_unique<mkp::TWorker<mkp::TBusMonitor>>();
   monitor->SetTransport(&session.Transport);
   monitor->SetLines(&session.Channel, second.get());
-  monitor->SetLogging(!json);
+  // With --json the pane lines are not printed; a capture still gets every
+  // frame through the transport's logging.
+  if (json && !port.Pcap.empty()) {
+    session.Transport.SetTerminalBox(nullptr);
+    session.Transport.SetDecodeBox(nullptr);
+    session.Transport.DecodeEnabled = false;
+  }
+  monitor->SetLogging(!json || !port.Pcap.empty());
   monitor->SetOnPiece([&](int number, const mkp::TBusPiece& piece, const mkp::TMKPPacket* packet) {
     if (packet != nullptr) ++frames;
 #ifdef MKP_HAVE_JSON
@@ -187,7 +194,8 @@ const TCommandRegistrar registrar({
                 "With --port2 a second receive line (a monitor cable of a point-to-point\n"
                 "link has one for each direction) is read at the same time, with the\n"
                 "first port's line settings; the frames of both come in one sequence\n"
-                "ordered by time and their lines start \"<-1 \" or \"<-2 \".\n"
+                "ordered by time and their lines start \"<-1 \" or \"<-2 \". With --pcap\n"
+                "each port is an interface of its own in the capture.\n"
                 "With --json each frame is one JSON object instead:\n"
                 "  {\"port\":1,\"time\":\"14:03:07.215\",\"mono_ms\":123456.789,\"good\":true,\n"
                 "   \"text\":\"0A0B0C.010203...\",\"decode\":\"0A0B0C>>010203 ...\"}\n"

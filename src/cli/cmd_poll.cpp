@@ -21,6 +21,7 @@
 #include "supervise.h"
 #include "text/cp1251.h"
 #include "text/csv.h"
+#include "text/textcut.h"
 #include <fstream>
 
 namespace mkptool {
@@ -54,12 +55,12 @@ std::string TableText(const mkp::TRegistersTable& table) {
 
 // The statistics of every request: a line each ("N<TAB>sent=..."), or one
 // JSON object.
-std::string StatsText(const mkp::TRegistersStats& stats, bool json, long long cycle) {
+std::string StatsText(const mkp::TRegistersStats& stats, bool json, long long cycle, bool final = false) {
   const std::vector<mkp::TRequestStats> rows = stats.Snapshot();
   if (json) {
     std::vector<mkp::TRequestStats> shown = rows;
     for (auto& row : shown) row.Text = mkp::Cp1251ToUtf8(row.Text);
-    return mkp::StatsJson(cycle, shown) + '\n';
+    return mkp::StatsJson(cycle, shown, final) + '\n';
   }
   std::string text;
   for (std::size_t i = 0; i < rows.size(); ++i) text += std::to_string(i + 1) + '\t' + mkp::StatsLine(rows[i]) + '\n';
@@ -70,7 +71,7 @@ std::string StatsText(const mkp::TRegistersStats& stats, bool json, long long cy
 // register.
 std::vector<std::string> CsvRow(const mkp::TRegistersTable& table) {
   std::vector<std::string> row{mkp::LocalIsoTime(std::chrono::system_clock::now())};
-  for (const auto& [name, value] : table.Snapshot()) row.push_back(value);
+  for (const auto& [name, value] : table.Snapshot()) row.push_back(mkp::Trim(value));  // no pane padding
   return row;
 }
 
@@ -170,7 +171,7 @@ int RunPoll(const std::vector<std::string>& arguments) {
   automat->WaitFor();
   automat->ReleaseModel();
   if (stats && statistics.Totals().Sent != printedAt) {
-    std::cout << StatsText(statistics, json, self->CycleCount());
+    std::cout << StatsText(statistics, json, self->CycleCount(), /*final=*/true);
     std::cout.flush();
   }
   return status;
@@ -219,7 +220,8 @@ const TCommandRegistrar registrar({
         "                   request's write to the answer's first byte; - before an\n"
         "                   answer was accepted), then an empty line\n"
         "  --json           the statistics as one JSON object per cycle (and one at\n"
-        "                   the end) instead, and no table: {\"cycle\":N,\"requests\":\n"
+        "                   the end, with \"final\":true after the cycle) instead, and no\n"
+        "                   table: {\"cycle\":N,\"requests\":\n"
         "                   [{\"request\":1,\"text\":\"...\",\"sent\":N,...}]}, times null\n"
         "                   before an answer was accepted\n"
         "  --csv FILE       write one row per completed cycle to FILE: the local time\n"

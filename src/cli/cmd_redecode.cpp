@@ -1,62 +1,18 @@
-// mkptool redecode: rebuilds the decode pane from a terminal log.
-#include <fstream>
+// mkptool redecode: rebuilds the decode pane from a terminal log or a
+// capture, reading the file as it goes.
 #include <iostream>
-#include <iterator>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "analysis/parser.h"
 #include "analysis_options.h"
 #include "command.h"
-#include "protocol/linetime.h"
+#include "modes/logfile.h"
 #include "text/cp1251.h"
 
 namespace mkptool {
 
 namespace {
-
-// The Master page logs a raw send as its full-packet text: the header bytes,
-// two blanks and the header checksum, then (with data) " - ", the data bytes,
-// two blanks and the data checksum. Its decode line described the header and
-// data fields only, so the checksums are dropped here. The transport's text
-// form ("010203.0A0B0C.07.05.0300 - 05 34 12 ") never holds two blanks.
-std::string WithoutChecksums(const std::string& text) {
-  const std::size_t dash = text.find(" - ");
-  std::string head = text.substr(0, dash);
-  if (head.find('.') != std::string::npos || head.find("  ") == std::string::npos) return text;
-  head.erase(head.find("  "));
-  if (dash == std::string::npos) return head;
-  std::string data = text.substr(dash + 3);
-  if (std::size_t gap = data.find("  "); gap != std::string::npos) data.erase(gap);
-  return head + " - " + data;
-}
-
-// The direction of a received line: "<- ", or a monitor port's "<-1 ",
-// "<-2 "; 0 when the line is no received line.
-std::size_t ReceivedPrefixLength(std::string_view text) {
-  if (text.rfind("<- ", 0) == 0) return 3;
-  if (text.size() >= 4 && text.rfind("<-", 0) == 0 && (text[2] == '1' || text[2] == '2') && text[3] == ' ') return 4;
-  return 0;
-}
-
-// The decode pane line that a terminal pane line gives; a line shown with its
-// time keeps the time in front.
-std::string RedecodeLine(mkp::TMKPParser& parser, const std::string& whole) {
-  const std::size_t timed = mkp::TimePrefixLength(whole);
-  const std::string time = whole.substr(0, timed);
-  const std::string line = whole.substr(timed);
-  std::string_view text = line;
-  if (text == "-> Transmit error!") return whole;
-  if (text.rfind("-> ", 0) == 0)
-    return time + "-> " + parser.DescribeMaster(WithoutChecksums(line.substr(3)));
-  if (const std::size_t n = ReceivedPrefixLength(text); n > 0) {
-    const std::string prefix = line.substr(0, n);
-    if (text.substr(n).rfind("Missing format", 0) == 0) return time + prefix + "Missing format";
-    return time + prefix + parser.DescribeSlave(line.substr(n));
-  }
-  return whole;
-}
 
 int RunRedecode(const std::vector<std::string>& arguments) {
   TAnalysisOptions options;
@@ -70,41 +26,40 @@ int RunRedecode(const std::vector<std::string>& arguments) {
     std::cerr << "Usage: mkptool redecode [--hex CODE]... [--align] [--cp1251] FILE\n";
     return 2;
   }
-  std::ifstream in(files[0], std::ios::binary);
-  if (!in) {
+  mkp::TMKPParser parser;
+  options.ApplyTo(parser);
+  mkp::TLogFileReader reader(parser);
+  // A decode log is read as a terminal log is: its lines are no packets and
+  // come out unchanged.
+  const mkp::TLogFileKind kind = mkp::LogFileKindOf(files[0]) == mkp::TLogFileKind::Capture
+                                     ? mkp::TLogFileKind::Capture
+                                     : mkp::TLogFileKind::TerminalLog;
+  if (!reader.Open(files[0], kind)) {
     std::cerr << "mkptool redecode: cannot open '" << files[0] << "'\n";
     return 1;
   }
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    std::cerr << "mkptool redecode: cannot read '" << files[0] << "'\n";
-    return 1;
-  }
-
-  mkp::TMKPParser parser;
-  options.ApplyTo(parser);
-  std::size_t pos = 0;
-  while (pos < content.size()) {
-    std::size_t end = content.find('\n', pos);
-    std::string line =
-        content.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    pos = end == std::string::npos ? content.size() : end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string decoded = RedecodeLine(parser, line);
+  mkp::TLogEntry entry;
+  std::string line;
+  while (reader.Next(entry)) {
+    line = entry.Timed ? mkp::ShownLine(entry.Decode, true) : entry.WrittenTime + entry.Decode.Text;
     if (cp1251) {
-      std::cout << decoded << "\r\n";
+      std::cout << line << "\r\n";
     } else {
-      PrintEngineText(std::cout, decoded);
+      PrintEngineText(std::cout, line);
       std::cout << '\n';
     }
   }
   std::cout.flush();
+  if (!reader.Error().empty()) {
+    std::cerr << "mkptool redecode: " << reader.Error() << "\n";
+    return 1;
+  }
   return 0;
 }
 
 const TCommandRegistrar registrar({
     "redecode",
-    "rebuild the decode pane from a terminal log",
+    "rebuild the decode pane from a terminal log or a capture",
     "Usage: mkptool redecode [--hex CODE]... [--align] [--cp1251] FILE\n"
     "\n"
     "Reads a terminal log (the autosave file MKPTest.trm or a .tr1 pane dump;\n"
@@ -120,6 +75,20 @@ const TCommandRegistrar registrar({
     "with its time (\"14:03:07.215 +16.042 \", a log saved with the time shown)\n"
     "is decoded after the time and keeps it in front. Any other line is printed\n"
     "unchanged.\n"
+    "\n"
+    "FILE may also be a capture: a pcapng or pcap file of link type 147 (made\n"
+    "with --pcap, by the extcap, or by another program, for example\n"
+    "text2pcap -l 147). Each frame prints its decode line with the capture's\n"
+    "time in front, as --timestamps shows it:\n"
+    "  14:03:07.215 +16.042 <- 010203>>0A0B0C ANSW type 05 : reg 01 = 1000  (answer after 12.3 ms)\n"
+    "Sent frames are \"-> \" lines; received ones \"<- \" (\"<-1 \", \"<-2 \" for a\n"
+    "capture of two ports; a pcap file tells no direction: \"<- \"); bytes that\n"
+    "formed no frame \"<- Missing format\".\n"
+    "\n"
+    "The file is read as it is printed, so its size does not matter. A file\n"
+    "that cannot be opened, a capture of something else (\"FILE: not a capture\n"
+    "of MKP frames\") and a capture cut off or damaged (\"FILE: cut off after\n"
+    "frame N\", after the lines of the frames before) give exit status 1.\n"
     "\n"
     "Options:\n" +
         std::string(AnalysisOptionsHelp) +

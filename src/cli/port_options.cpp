@@ -32,7 +32,10 @@ const char* const PortOptionsHelp =
     "  --timestamps         each pane line after the tab starts with its local time\n"
     "                       and the ms since the previous line of that pane:\n"
     "                       \"14:03:07.215 +16.042 \"; an answer's decode line ends\n"
-    "                       with \" (answer after N.N ms)\"\n";
+    "                       with \" (answer after N.N ms)\"\n"
+    "  --pcap FILE          also write every frame sent or received to FILE, a\n"
+    "                       pcapng capture that Wireshark reads (link type 147,\n"
+    "                       the direction and the decode line with each frame)\n";
 
 namespace {
 
@@ -120,6 +123,14 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
   table.push_back(Flag("--echo", options.Echo));
   table.push_back(Flag("--rs485", options.Rs485));
   table.push_back(Flag("--timestamps", options.Timestamps));
+  option("--pcap", [&options](const std::string& value, std::string& error) {
+    if (value.empty()) {
+      error = "--pcap needs a file name";
+      return false;
+    }
+    options.Pcap = value;
+    return true;
+  });
 }
 
 TOptionTable PortCommandOptions(TAnalysisOptions& analysis, TPortOptions& port) {
@@ -149,23 +160,37 @@ TPortSession::TPortSession() {
   Transport.DecodeEnabled = true;
 }
 
-bool TPortSession::Open(const TPortOptions& options) {
+TPortSession::~TPortSession() { Transport.SetFrameTap(nullptr); }
+
+bool TPortSession::Open(const TPortOptions& options, const std::string& port2) {
   Terminal.SetTimestamps(options.Timestamps);
   Decode.SetTimestamps(options.Timestamps);
   Channel.SetLineOptions({options.Echo, options.Rs485});
-  if (Channel.OpenPort(options.Port, options.Speed, options.StopBits, options.Parity, options.ReadInterval,
-                       options.WriteInterval)) {
-    if (const std::string note = Channel.LineOptionsNote(); !note.empty()) {
-      std::cerr << options.Port << ": " << note << "\n";
-      std::cerr.flush();
-    }
-    return true;
+  if (!Channel.OpenPort(options.Port, options.Speed, options.StopBits, options.Parity, options.ReadInterval,
+                        options.WriteInterval)) {
+    std::cerr << "Invalid port settings!\n";
+    const std::string why = Channel.LastError();
+    if (!why.empty()) std::cerr << why << "\n";
+    std::cerr.flush();
+    return false;
   }
-  std::cerr << "Invalid port settings!\n";
-  const std::string why = Channel.LastError();
-  if (!why.empty()) std::cerr << why << "\n";
-  std::cerr.flush();
-  return false;
+  if (const std::string note = Channel.LineOptionsNote(); !note.empty()) {
+    std::cerr << options.Port << ": " << note << "\n";
+    std::cerr.flush();
+  }
+  if (options.Pcap.empty()) return true;
+  std::vector<std::string> interfaces{options.Port};
+  if (!port2.empty()) interfaces.push_back(port2);
+  if (!Capture.Open(options.Pcap, interfaces, "mkptool")) {
+    std::cerr << "mkptool: " << Capture.Error() << "\n";
+    return false;
+  }
+  Capture.SetOnFailure([](const std::string& why) {
+    std::cerr << "mkptool: " << why << "; the capture ends here\n";
+    std::cerr.flush();
+  });
+  Transport.SetFrameTap(&Capture);
+  return true;
 }
 
 }  // namespace mkptool

@@ -11,6 +11,7 @@
 #include "analysis_options.h"
 #include "options.h"
 #include "pane_printer.h"
+#include "protocol/capture.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
 
@@ -26,12 +27,13 @@ struct TPortOptions {
   bool Timestamps = false;    // --timestamps: the time of each pane line
   bool Echo = false;          // --echo: drop the echo of each write
   bool Rs485 = false;         // --rs485: ask the driver for RS-485 direction control
+  std::string Pcap;           // --pcap FILE: every frame also goes to this capture
 };
 
 // Adds the port options to a command's option table: --port NAME, --baud N,
 // --parity none|odd|even|mark|space, --stop 1|1.5|2, --read-interval MS,
 // --write-interval MS, --settings FILE (all six taken from a "mkpt.ini"
-// file), --echo, --rs485 and --timestamps.
+// file), --echo, --rs485, --timestamps and --pcap FILE.
 void AddPortOptions(TOptionTable& table, TPortOptions& options);
 // The options every port command takes: the analysis switches and the port
 // options.
@@ -52,6 +54,7 @@ struct TPortSession {
   mkp::TMKPParser Parser;
   TPanePrinter Terminal{"terminal"};
   TPanePrinter Decode{"decode"};
+  mkp::TCaptureWriter Capture;  // with --pcap
   mkp::TMKProtocolTransport Transport{&Channel};
 
   TPortSession();
@@ -62,8 +65,14 @@ struct TPortSession {
   // error, and the channel's reason on a second line, and returns false (the
   // command then exits with status 2). A line option the port cannot take
   // ("RS-485 mode not supported by this port") is told on standard error;
-  // the port opens all the same.
-  bool Open(const TPortOptions& options);
+  // the port opens all the same. With --pcap it then creates the
+  // capture, one interface for the port and one for port2 when given, and
+  // hands it every frame the transport moves; a capture that cannot be
+  // created is a failure too ("mkptool: FILE: cannot create: reason"). A
+  // capture that cannot be written later is said once on standard error and
+  // ends there; the command goes on.
+  bool Open(const TPortOptions& options, const std::string& port2 = {});
+  ~TPortSession();
 };
 
 }  // namespace mkptool

@@ -132,6 +132,27 @@ bool ApplyDescriptionLine(const std::string& line, TDeviceModel& model) {
   return false;
 }
 
+namespace {
+
+// Whether any request's answer lands somewhere: a row list naming a row of
+// the registers table, or a save command.
+bool AnswersGoSomewhere(const TDeviceModel& model) {
+  for (int i = 0; i < model.RequestSaves.Count(); ++i)
+    if (TDeviceModel::ItemText(model.RequestSaves, i).find("SAVEDATA") != std::string::npos) return true;
+  for (int i = 0; i < model.RequestRows.Count(); ++i) {
+    std::string rows = TextBefore(TDeviceModel::ItemText(model.RequestRows, i), ";");
+    while (!rows.empty()) {
+      const std::string entry = TextBefore(rows, ",");
+      DropThrough(rows, ",");
+      rows = Trim(rows);
+      if (const auto row = ParseInteger(entry); row && *row >= 1 && *row <= 65535) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 TLoadResult LoadDeviceDescription(const std::string& fileName, TDeviceModel& model) {
   if (!FileExists(fileName)) return false;
   // The file is read into a model of its own, which starts from the settings
@@ -157,6 +178,12 @@ TLoadResult LoadDeviceDescription(const std::string& fileName, TDeviceModel& mod
   } catch (const std::exception&) {
     ok = false;
   }
+  // Requests whose answers nothing receives (no register, no row of the
+  // table, no save file) are no device: a slave table opened by mistake
+  // reads that way.
+  if (ok && usable && read.RegisterNames.Count() == 0 && read.WriteTemplates.Count() == 0 &&
+      !AnswersGoSomewhere(read))
+    usable = false;
   if (ok && !usable) return TLoadResult::Nothing(fileName, NoDeviceLines);
   model.RegisterNames.Swap(read.RegisterNames);
   model.WriteTemplates.Swap(read.WriteTemplates);

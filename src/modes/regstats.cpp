@@ -104,8 +104,8 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows) {
-  std::string out = "{\"cycle\":" + std::to_string(cycle) + ",\"requests\":[";
+std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows, bool final) {
+  std::string out = "{\"cycle\":" + std::to_string(cycle) + (final ? ",\"final\":true" : "") + ",\"requests\":[";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const TRequestStats& s = rows[i];
     if (i > 0) out += ',';

@@ -84,7 +84,10 @@ std::string StatsMsText(const std::optional<double>& ms, const char* none = "-")
 std::string StatsLine(const TRequestStats& stats);
 // {"cycle":N,"requests":[{"request":1,"text":"...","sent":N,...},...]}, times
 // null when nothing was accepted. Texts are taken as UTF-8.
-std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows);
+// The object printed at the end, after the last full cycle, has
+// "final":true after the cycle number: its figures may include an unfinished
+// cycle.
+std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows, bool final = false);
 // A JSON string of the text (quotes, backslashes and control characters
 // escaped; other bytes as they are).
 std::string JsonString(const std::string& text);

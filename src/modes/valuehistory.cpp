@@ -7,6 +7,7 @@
 #include <set>
 
 #include "text/csv.h"
+#include "text/textcut.h"
 
 namespace mkp {
 
@@ -126,7 +127,7 @@ std::vector<TPlotPoint> TValueHistory::Visible(int row, double from, double to, 
   std::lock_guard guard(lock_);
   std::vector<TPlotPoint> out;
   const auto found = series_.find(row);
-  if (found == series_.end() || maxPoints == 0) return out;
+  if (found == series_.end() || maxPoints == 0 || !(from <= to)) return out;  // an empty span shows nothing
   const std::deque<TValuePoint>& points = found->second.Points;
   auto first = std::lower_bound(points.begin(), points.end(), from,
                                 [](const TValuePoint& p, double t) { return p.TimeMs < t; });
@@ -169,7 +170,7 @@ std::vector<std::vector<std::string>> TValueHistory::Table(const std::vector<std
     for (const TValuePoint& point : found->second.Points) {
       TCycleRow& row = cycles[point.Cycle];
       row.Values.resize(chosen_.size());
-      row.Values[c] = point.Text;
+      row.Values[c] = Trim(point.Text);  // a cell holds the value, not the pane's padding
       row.TimeMs = std::max(row.TimeMs, point.TimeMs);
     }
   }

@@ -43,8 +43,16 @@ TShownTime ShownTimeAfter(const TLineStamp* previous, const TLineStamp& line, bo
   return shown;
 }
 
+std::chrono::system_clock::time_point WallClockOf(TMonoTime time) {
+  return Anchor().Wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(time - Anchor().Mono);
+}
+
+TMonoTime MonoTimeOf(std::chrono::system_clock::time_point wall) {
+  return Anchor().Mono + std::chrono::duration_cast<TMonoClock::duration>(wall - Anchor().Wall);
+}
+
 std::string LocalTimeOfDay(TMonoTime time) {
-  const auto wall = Anchor().Wall + std::chrono::duration_cast<std::chrono::system_clock::duration>(time - Anchor().Mono);
+  const auto wall = WallClockOf(time);
   const auto ms = std::chrono::floor<std::chrono::milliseconds>(wall.time_since_epoch()).count();
   const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
   const int milli = static_cast<int>(ms - static_cast<long long>(seconds) * 1000);

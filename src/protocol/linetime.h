@@ -59,6 +59,11 @@ TShownTime ShownTimeAfter(const TLineStamp* previous, const TLineStamp& line, bo
 
 // "14:03:07.215" in local time.
 std::string LocalTimeOfDay(TMonoTime time);
+// The wall-clock moment of a monotonic time, by the same mapping that
+// LocalTimeOfDay uses, and back: a time read from a file maps to the
+// monotonic time whose LocalTimeOfDay is that moment's.
+std::chrono::system_clock::time_point WallClockOf(TMonoTime time);
+TMonoTime MonoTimeOf(std::chrono::system_clock::time_point wall);
 // Milliseconds of the monotonic clock (for machine-readable output).
 double MonoMilliseconds(TMonoTime time);
 // "14:03:07.215 +16.042 "

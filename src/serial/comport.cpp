@@ -17,14 +17,6 @@ namespace {
 
 using Clock = TMonoClock;
 
-timespec ToTimespec(std::chrono::nanoseconds d) {
-  if (d.count() < 0) d = std::chrono::nanoseconds(0);
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(d.count() / 1000000000);
-  ts.tv_nsec = static_cast<long>(d.count() % 1000000000);
-  return ts;
-}
-
 }  // namespace
 
 const char* PortStateText(TPortState state) {

@@ -107,11 +107,12 @@ private:
   int fd_;
 };
 
+// The events of the descriptor once one of them came, or 0 at the deadline.
 int PollFor(int fd, short events, TMonoTime deadline) {
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TMonoClock::now());
     pollfd p{fd, events, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+    const timespec left = ToTimespec(deadline - TMonoClock::now());
+    const int r = ::ppoll(&p, 1, &left, nullptr);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return r;
     return p.revents;

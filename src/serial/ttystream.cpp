@@ -76,14 +76,6 @@ void LockDevice(int fd, const std::string& path) {
   ioctl(fd, TIOCEXCL);
 }
 
-timespec ToTimespec(std::chrono::nanoseconds d) {
-  if (d.count() < 0) d = std::chrono::nanoseconds(0);
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(d.count() / 1000000000);
-  ts.tv_nsec = static_cast<long>(d.count() % 1000000000);
-  return ts;
-}
-
 class TTtyStream : public TLineStream {
 public:
   TTtyStream(int fd, unsigned baud, std::chrono::microseconds frameGap) : fd_(fd), baud_(baud), frameGap_(frameGap) {}

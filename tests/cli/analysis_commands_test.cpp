@@ -1,6 +1,7 @@
 // mkptool describe, redecode and table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -174,6 +175,20 @@ TEST(AnalysisCommandsTest, RedecodeKeepsTheTimeOfATimestampedLogAndReadsMonitorL
             "<-1 010203>>0A0B0C ANSW type 05 : reg 01 = 1000 \n"
             "14:03:07.250 +10.000 -> Transmit error!\n");
   unlink(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DescribeCommand, AControlCharacterInADecodedTextKeepsTheRecordOnOneLine) {
+  // A register name carrying a line break (found by fuzzing).
+  const std::string text = "0A0B0C.010203.07.0A.0300 - 01 0A 41";
+  const auto described = RunTool({"describe", text});
+  EXPECT_EQ(std::count(described.Out.begin(), described.Out.end(), '\n'), 1) << described.Out;
+  EXPECT_NE(described.Out.find("\\x0A"), std::string::npos) << described.Out;
+  const auto redecoded = RunTool({"redecode", TempFile("<- " + text + "\r\n<- " + text + "\r\n")});
+  EXPECT_EQ(std::count(redecoded.Out.begin(), redecoded.Out.end(), '\n'), 2) << redecoded.Out;
 }
 
 }  // namespace

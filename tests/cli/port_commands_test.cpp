@@ -16,30 +16,15 @@
 #include <vector>
 
 #include "protocol/packet.h"
-#include "cli/tool_process.h"
 #include "serial/pty_pair.h"
-
-extern char** environ;
+#include "tool_process.h"
 
 namespace {
 
-using mkptest::TToolProcess;
 using ByteVec = std::vector<std::uint8_t>;
 
-// Opening a port reads and drops up to 255 bytes that wait on the line. With
-// 255 bytes waiting there before a command starts, the end of that phase can
-// be seen: once they are taken, the command is reading frames. (Bytes written
-// to the master reach the terminal's input a little later, so the priming
-// waits until all of them are there.)
-bool PrimeTheOpening(mkptest::TPtyPair& pty) {
-  pty.Write(std::vector<std::uint8_t>(255, 0xEE));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pty.Unread() != 255) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using mkptest::PrimeTheOpening;
+using mkptest::TToolProcess;
 
 // Waits until the command has taken the priming bytes.
 bool WaitUntilTaken(const mkptest::TPtyPair& pty) {

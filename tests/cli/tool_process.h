@@ -1,4 +1,5 @@
-// mkptool running in the background, for tests that talk to it while it runs.
+// mkptool run in the background for tests of the port commands, and the
+// opening of a port over a pseudo-terminal made visible.
 #pragma once
 
 #include <signal.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "serial/pty_pair.h"
 
 extern char** environ;
 
@@ -113,5 +116,20 @@ private:
   std::thread outReader_, errReader_;
   std::string out_, err_;
 };
+
+// Opening a port reads and drops up to 255 bytes that wait on the line. With
+// 255 bytes waiting there before a command starts, the end of that phase can
+// be seen: once they are taken, the command is reading frames. (Bytes written
+// to the master reach the terminal's input a little later, so the priming
+// waits until all of them are there.)
+inline bool PrimeTheOpening(mkptest::TPtyPair& pty) {
+  pty.Write(std::vector<std::uint8_t>(255, 0xEE));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (pty.Unread() != 255) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 }  // namespace mkptest

@@ -19,6 +19,22 @@ need bin/mkptool
 [ -x "$prefix/bin/mkptool" ] || fail "bin/mkptool is not executable"
 need share/man/man1/mkptool.1.gz
 
+# Wireshark's files: the dissector as in the sources, and the extcap launcher,
+# executable, running an installed mkptool.
+dissector="$(find "$prefix" -path '*/wireshark/plugins/mkp.lua' | head -n 1)"
+if [ -z "$dissector" ]; then
+  fail "the Wireshark dissector mkp.lua is not installed"
+elif ! cmp -s "$dissector" "$source/data/wireshark/mkp.lua"; then
+  fail "${dissector#"$prefix"/} differs from data/wireshark/mkp.lua"
+fi
+launcher="$(find "$prefix" -path '*/wireshark/extcap/mkptool-extcap' | head -n 1)"
+if [ -z "$launcher" ]; then
+  fail "the extcap launcher mkptool-extcap is not installed"
+else
+  [ -x "$launcher" ] || fail "${launcher#"$prefix"/} is not executable"
+  grep -q "/bin/mkptool' extcap \"\$@\"" "$launcher" || fail "${launcher#"$prefix"/} does not run mkptool extcap"
+fi
+
 # Every sample file, unchanged.
 count=0
 for f in "$source"/examples/*; do

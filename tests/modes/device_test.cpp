@@ -151,7 +151,7 @@ TEST(LoadDeviceDescriptionTest, SettingsAndTheirPersistence) {
   EXPECT_EQ(model.RegSendTimeout3, 16);
 
   // A second file that names no settings keeps them; its lists replace the old.
-  ASSERT_TRUE(LoadDeviceDescription(dir.File("b.rst", "<0102030A0B0C06010000>\n"), model));
+  ASSERT_TRUE(LoadDeviceDescription(dir.File("b.rst", "<0102030A0B0C06010000> [1]\n"), model));
   EXPECT_EQ(model.OneCycleDelay, 1000);
   EXPECT_EQ(model.RegSendTimeout1, 5);
   EXPECT_EQ(model.Requests.Count(), 1);
@@ -200,9 +200,14 @@ TEST(LoadDeviceDescriptionTest, AFileThatYieldsNothingLeavesModelAndSettings) {
   EXPECT_EQ(Texts(model.RegisterNames), (Strings{"", "p"}));
   EXPECT_EQ(model.Requests.Count(), 0);
   EXPECT_EQ(model.OneStepDelay, 7);
-  ASSERT_TRUE(LoadDeviceDescription(dir.File("request.rst", "<0102030a0b0c06010000>\n<html>\n<add>\n"), model));
+  ASSERT_TRUE(LoadDeviceDescription(
+      dir.File("request.rst", "<0102030a0b0c06010000> (SAVEDATALINES=v.txt)\n<html>\n<add>\n"), model));
   EXPECT_EQ(Texts(model.Requests), (Strings{"0102030a0b0c06010000", "html", "add"}));  // read as ever
   EXPECT_EQ(model.RegisterNames.Count(), 0);
+  // Requests whose answers go nowhere (a slave table opened by mistake) are no device.
+  const std::string table = dir.File("table.smt", "<010203.0A0B0C.06.05.0100 - 01 > [0A0B0C.010203.07.05.0300 - 01 E8 03 ]\n");
+  EXPECT_TRUE(LoadDeviceDescription(table, model).NothingUsable());
+  EXPECT_EQ(model.Requests.Count(), 3);
 }
 
 TEST(LoadDeviceDescriptionTest, MissingFileLeavesModel) {

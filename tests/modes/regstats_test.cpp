@@ -178,6 +178,7 @@ TEST(RegistersStatsThreadTest, FailedWritesCountAndResetStartsAgain) {
   EXPECT_EQ(StatsJson(4, {rows[1]}),
             "{\"cycle\":4,\"requests\":[{\"request\":1,\"text\":\"B\",\"sent\":1,\"answered\":0,\"no_answer\":1,"
             "\"bad_frame\":0,\"wrong_answer\":0,\"write_failed\":0,\"other_traffic\":0,\"last_ms\":null,\"mean_ms\":null,\"max_ms\":null}]}");
+  EXPECT_EQ(StatsJson(4, {}, /*final=*/true), "{\"cycle\":4,\"final\":true,\"requests\":[]}");
   EXPECT_EQ(stats.Totals().Sent, 4u);
   const auto generation = stats.Generation();
   stats.Reset();
@@ -279,6 +280,7 @@ TEST(ValueHistoryTest, PauseFreezesTheViewWhileValuesGoOn) {
   ASSERT_EQ(inside.size(), 5u);
   EXPECT_EQ(inside.front().Value, 40);
   EXPECT_EQ(inside.back().Value, 80);
+  EXPECT_TRUE(history.Visible(1, 75e3, 45e3, 100).empty());  // a span that ends before it starts
   const auto thinned = history.Visible(1, 0, 110e3, 4);
   EXPECT_LE(thinned.size(), 5u);
   EXPECT_EQ(thinned.front().Value, 0);
@@ -289,7 +291,7 @@ TEST(ValueHistoryTest, TableHasOneRowPerCycleForTheChosenRegisters) {
   TValueHistory history;
   history.Choose(2, true);
   history.Choose(1, true);
-  history.Add(1, "10", 1000, 1);
+  history.Add(1, "10 ", 1000, 1);  // a BYTE value as the grid shows it
   history.Add(2, "2.5", 1100, 1);
   history.Add(1, "11", 2000, 2);
   const auto table = history.Table({"Counter", "Level, m"});
