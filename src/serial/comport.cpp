@@ -154,8 +154,14 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
   DiscardInput(discarded);
   if (lost_.load() && network_.load()) {
     // The server took the connection and closed it again at once (its port
-    // busy, a limit of users): no open.
-    const std::string why = LastError(), brief = LastErrorBrief();
+    // busy, a limit of users): no open. Its own words are the short reason.
+    std::string brief;
+    {
+      std::shared_lock hl(handleLock_);
+      if (stream_) brief = stream_->Greeting();
+    }
+    const std::string why = LastError();
+    if (brief.empty() || brief.size() > 60) brief = LastErrorBrief();
     ClosePort();
     SetLastError(why, brief);
     return false;

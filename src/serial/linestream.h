@@ -58,6 +58,10 @@ public:
   // The short reason that a narrow status line shows when the line is gone
   // ("Connection lost" for a network line); empty: the failure's own text.
   virtual std::string LostBrief() const { return {}; }
+  // What the far end said in plain text right after the connection was made
+  // (a server turning it away says why: "Port's device already in use"), or
+  // empty.
+  virtual std::string Greeting() const { return {}; }
   // Asks the driver for RS-485 direction control (RTS on while sending).
   // False where the line has no such mode.
   virtual bool EnableRs485() { return false; }

@@ -237,10 +237,8 @@ public:
   int Descriptor() const override { return socket_.Get(); }
   unsigned BitRate() const override { return baud_; }
   std::chrono::microseconds FrameGap() const override { return frameGap_; }
-  std::string LostBrief() const override {
-    const std::string said = Said();
-    return said.empty() || said.size() > 60 ? std::string(LostBriefText) : said;
-  }
+  std::string LostBrief() const override { return LostBriefText; }
+  std::string Greeting() const override { return Said(); }
   std::chrono::milliseconds EchoAllowance() const override { return 500ms; }
 
   std::size_t DiscardQueuedInput() override { return std::exchange(pending_, {}).size(); }

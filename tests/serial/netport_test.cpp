@@ -110,6 +110,22 @@ TEST(NetworkPortTest, RefusedUnknownAndSilentServersAreToldWithoutHanging) {
   EXPECT_LT(Clock::now() - t0, 10s);
 }
 
+TEST(NetworkPortTest, AServerThatTurnsTheConnectionAwayIsQuotedAndTheOpenFails) {
+  REQUIRE_SER2NET();
+  // The device is taken by a first connection; the server turns a second
+  // one away with a line of text.
+  mkptest::TPtyPair pty;
+  mkptest::TSer2Net server(pty.Path(), false, false, /*kickOldUser=*/false);
+  mkp::TCOMPortChannel first, second;
+  ASSERT_TRUE(first.OpenPort(server.Url(), "9600", "1", "none", 1, 0)) << first.LastError();
+  EXPECT_FALSE(second.OpenPort(server.Url(), "9600", "1", "none", 1, 0));
+  EXPECT_EQ(second.State(), mkp::psInvalid);
+  EXPECT_NE(second.LastError().find("closed the connection, saying \"Port already in use\""), std::string::npos)
+      << second.LastError();
+  EXPECT_EQ(second.LastErrorBrief(), "Port already in use");
+  EXPECT_EQ(first.State(), mkp::psOk);
+}
+
 TEST(NetworkPortTest, AServerThatVanishesIsLostAndTheNextOpenConnectsAgain) {
   REQUIRE_SER2NET();
   mkptest::TPtyPair pty;

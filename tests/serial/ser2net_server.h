@@ -37,8 +37,10 @@ public:
   // charDelay: the server's default wait of about two character times (1 ms
   // at least) before it hands what the device sent to the network; off, it
   // hands each byte on at once.
-  TSer2Net(const std::string& device, bool telnet, bool charDelay = false)
-      : device_(device), telnet_(telnet), charDelay_(charDelay) {
+  // kickOldUser: a new connection ends the one before; off, the server turns
+  // it away while another holds the device.
+  TSer2Net(const std::string& device, bool telnet, bool charDelay = false, bool kickOldUser = true)
+      : device_(device), telnet_(telnet), charDelay_(charDelay), kickOldUser_(kickOldUser) {
     char pattern[] = "/tmp/mkp-ser2net-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
     dir_ = pattern;
@@ -69,7 +71,7 @@ public:
                           << "\n"
                           << "  connector: serialdev," << device_ << ",9600n81,local\n"
                           << "  options:\n"
-                          << "    kickolduser: true\n"
+                          << "    kickolduser: " << (kickOldUser_ ? "true" : "false") << "\n"
                           << "    chardelay: " << (charDelay_ ? "true" : "false") << "\n";
     // Everything the child needs is made before the fork: it only calls what
     // is safe between fork and exec.
@@ -146,6 +148,7 @@ private:
   std::string device_;
   bool telnet_;
   bool charDelay_;
+  bool kickOldUser_;
   std::string dir_;
   int port_ = 0;
   pid_t pid_ = -1;
