@@ -198,7 +198,7 @@ const TCommandRegistrar registrar({
         "An answer that comes after its time-out still counts for its address.\n"
         "With --json, one object per find as it is found, and a closing summary:\n"
         "  {\"address\":\"010203\",\"latency_ms\":6.2,\"decode\":\"...\"}\n"
-        "  {\"unexpected\":\"0999FF\",\"probed\":\"010210\",\"latency_ms\":5.9,\"decode\":\"...\"}\n"
+        "  {\"unexpected\":\"0999FF\",\"probed\":\"010210\",\"latency_ms\":5.9,...}\n"
         "  {\"scanned\":256,\"found\":[\"010203\",...],\"seconds\":12.9}\n"
         "(without --json that summary goes to standard error as one line).\n"
         "SIGINT or SIGTERM stops the scan after the address in hand; the summary\n"

@@ -486,7 +486,9 @@ TEST_F(RegistersThreadTest, OtherStationsFramesArePassedOverAndPollingNeverStall
   TRegistersStats stats;
   auto automat = MakeRegistersAutomat(transport, parser, table, model, "", &stats);
   automat->Start();
-  const bool polled = Eventually([&] { return peer.Count() >= 3 && table.CurrentValue(1) == "7"; }, 15s);
+  // The fourth request is sent only once the third answer was awaited, which
+  // passed over the station's frames that came during the second one's wait.
+  const bool polled = Eventually([&] { return peer.Count() >= 4 && table.CurrentValue(1) == "7"; }, 15s);
   automat->Terminate();
   automat->WaitFor();
   talking = false;
