@@ -49,6 +49,15 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
+// The text trimmed when it is one short line of plain text; else empty.
+std::string PlainLine(const std::string& text) {
+  const std::string line = Trim(text);
+  if (line.size() > 120) return {};
+  for (const char c : line)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) return {};
+  return line;
+}
+
 struct TNetName {
   bool Telnet = false;
   std::string Host;
@@ -330,11 +339,7 @@ private:
   // What was heard, when it is one short line of plain text; else empty.
   std::string Said() const {
     std::lock_guard lk(saidLock_);
-    const std::string text = Trim(heard_);
-    if (text.empty() || text.size() > 120) return {};
-    for (const char c : text)
-      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) return {};
-    return text;
+    return PlainLine(heard_);
   }
 
   TSocket socket_;
@@ -402,8 +407,13 @@ void SetServerLine(TNetStream& stream, telnet::TClient& session, const TLinePara
     std::uint8_t buffer[1024];
     const ssize_t k = ::recv(stream.Descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (k < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (k <= 0)
-      throw ECantOpenPort(n.Shown + " closed the connection while the line was being set", LostBriefText);
+    if (k <= 0) {
+      // A server that turns the connection away says why first.
+      const std::string said = PlainLine(std::string(early.begin(), early.end()));
+      throw ECantOpenPort(n.Shown + " closed the connection while the line was being set" +
+                              (said.empty() ? std::string() : ", saying \"" + said + "\""),
+                          said.empty() || said.size() > 60 ? std::string(LostBriefText) : said);
+    }
     std::vector<std::uint8_t> replies;
     session.Take(buffer, static_cast<std::size_t>(k), early, replies);
     if (!replies.empty()) stream.SendAll(replies.data(), replies.size(), deadline, why, lost);
