@@ -1,11 +1,13 @@
 // Pane flood: a worker adds lines to both panes as fast as it can while the
 // window runs on the offscreen platform. Prints the lines per second the panes
 // took, the lines lost, the delay of events posted to the window's thread
-// meanwhile (p50, p99, max) and the peak memory. With --time, the panes show
+// meanwhile (p50, p99, max), the CPU time the window's thread spent per
+// second in the flood and in 4 s without it after (which load from other
+// programs does not change) and the peak memory. With --time, the panes show
 // each line's time ("Show time" on). With --plot, the Registers page's plot
 // window is open on 8 registers whose values come at a 10 Hz poll, after a day
 // of them at that rate (the history bounded); the memory is told before and
-// after that day is added.
+// after that day is added, and what a refresh, a new span and painting cost.
 //   tool_pane_flood [SECONDS] [--time] [--plot]
 #include <QApplication>
 #include <QDir>
@@ -23,10 +25,13 @@
 #include <vector>
 
 #include "app/mainform.h"
+#include "app/panes.h"
+#include "app/registersplot.h"
 #include "app/registerspage.h"
 #include <QChartView>
 #include "modes/registers_table.h"
 #include <cstring>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -37,7 +42,7 @@ public:
   void Information(const QString&) override {}
   bool AskYesNo(const QString&) override { return false; }
   QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFile(const QString&, const QString&, const QString&, QString*) override { return {}; }
   bool Run(QDialog&) override { return false; }
 };
 
@@ -50,6 +55,13 @@ double ResidentMiB() {
     std::fclose(f);
   }
   return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// The CPU time of the calling thread.
+double ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 }  // namespace
@@ -72,15 +84,15 @@ int main(int argc, char** argv) {
   window.RunOperation(mkpt::opToggleAutoscroll);  // the costlier case: every batch scrolls
   if (showTime) window.RunOperation(mkpt::opToggleShowTime);
 
-  std::atomic<bool> stop{false};
+  std::atomic<bool> stop{false}, pollerStop{false};
   std::thread poller;
   double memoryBefore = 0, memoryAfterDay = 0;
   constexpr int Registers = 8;
   if (plot) {
     mkpt::TRegistersPage& page = *window.RegistersPage;
-    window.RegisterRows.SetRowCount(Registers);
+    window.RegistersPage->Rows.SetRowCount(Registers);
     for (int row = 1; row <= Registers; ++row) {
-      window.RegisterRows.SetCell(row, 0, "Register " + std::to_string(row));
+      window.RegistersPage->Rows.SetCell(row, 0, "Register " + std::to_string(row));
       page.History.Choose(row, true);
     }
     memoryBefore = ResidentMiB();
@@ -95,9 +107,9 @@ int main(int argc, char** argv) {
     memoryAfterDay = ResidentMiB();
     page.ShowPlot();
     // The automaton's feed: every register once per 100 ms cycle.
-    poller = std::thread([&page, &stop] {
+    poller = std::thread([&page, &pollerStop] {
       std::uint64_t cycle = 0;
-      while (!stop.load()) {
+      while (!pollerStop.load()) {
         ++cycle;
         for (int row = 1; row <= Registers; ++row)
           page.History.Add(row, std::to_string(1000 + (cycle * row) % 500), mkp::WallClockMs(), cycle);
@@ -138,16 +150,28 @@ int main(int argc, char** argv) {
     }
   });
   const auto start = Clock::now();
+  const double windowCpuStart = ThreadCpuMs();  // the window's thread: this one
+  int runRebuilds = 0;
+  double elapsed = 0, windowCpuMs = 0, quietCpuMs = 0;
   QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
+    if (plot) runRebuilds = window.RegistersPage->Plot->Rebuilds;
     stop = true;
     worker.join();
     prober.join();
-    if (poller.joinable()) poller.join();
     window.DrainPanes();
-    app.quit();
+    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    windowCpuMs = ThreadCpuMs() - windowCpuStart;
+    // Then 4 s without the flood: what the window's thread spends on its own
+    // (with --plot, the plot kept up to date as the poll goes on).
+    const double quietStart = ThreadCpuMs();
+    QTimer::singleShot(4000, [&, quietStart] {
+      quietCpuMs = (ThreadCpuMs() - quietStart) / 4;
+      pollerStop = true;
+      if (poller.joinable()) poller.join();
+      app.quit();
+    });
   });
   app.exec();
-  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
   const std::uint64_t taken = window.TerminalLB->Model().Taken() + window.DecodeTerminalLB->Model().Taken();
   const std::uint64_t produced = made.load();
@@ -158,17 +182,29 @@ int main(int argc, char** argv) {
   std::printf("pane flood, %.1f s, both panes, autoscroll on, time %s%s\n", elapsed,
               showTime ? "shown" : "not shown", plot ? ", plot of 8 registers at a 10 Hz poll" : "");
   if (plot) {
-    // What one refresh of the plot costs the window's thread: the lines
-    // rebuilt from the history, and their painting.
+    // What the plot costs the window's thread: a refresh, which appends what
+    // the history gained; reading the lines anew, as a change of the time
+    // span does; and painting them.
     mkpt::TRegistersPlot& view = *window.RegistersPage->Plot;
-    const auto redrawStart = Clock::now();
-    for (int i = 0; i < 20; ++i) view.Redraw();
-    const double redrawMs = std::chrono::duration<double, std::milli>(Clock::now() - redrawStart).count() / 20;
+    mkpt::TRegistersPage& page = *window.RegistersPage;
+    double refreshMs = 0;
+    for (int i = 0; i < 20; ++i) {  // a new value of every register before each refresh, as the poll brings them
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      for (int row = 1; row <= Registers; ++row)
+        page.History.Add(row, std::to_string(1000 + (i * row) % 500), mkp::WallClockMs(), 1000000 + i);
+      const auto refreshStart = Clock::now();
+      view.Redraw();
+      refreshMs += std::chrono::duration<double, std::milli>(Clock::now() - refreshStart).count() / 20;
+    }
+    const auto rebuildStart = Clock::now();
+    for (int i = 0; i < 20; ++i) view.SetSpanIndex(i % 2);  // 10 s and 60 s in turn
+    const double rebuildMs = std::chrono::duration<double, std::milli>(Clock::now() - rebuildStart).count() / 20;
     const auto paintStart = Clock::now();
     for (int i = 0; i < 20; ++i) view.ChartView->grab();
     const double paintMs = std::chrono::duration<double, std::milli>(Clock::now() - paintStart).count() / 20;
-    std::printf("  plot refresh: %.2f ms to rebuild 8 lines, %.2f ms to paint them (every 250 ms)\n", redrawMs,
-                paintMs);
+    std::printf("  plot refresh: %.2f ms to bring 8 lines up to date (every 500 ms; read anew %d times in the run),\n"
+                "                %.2f ms to read them anew (a new span), %.2f ms to paint them\n",
+                refreshMs, runRebuilds, rebuildMs, paintMs);
     std::printf("  plot history: %zu points per register after a day and the run (limit %zu)\n",
                 window.RegistersPage->History.Count(1), mkp::TValueHistory::DefaultLimit);
     std::printf("  memory:       %.1f MiB before the day of values, %.1f MiB after, %.1f MiB at the end\n",
@@ -180,6 +216,8 @@ int main(int argc, char** argv) {
               window.DecodeTerminalLB->Model().rowCount(), mkp::MaxPaneLines + 1);
   std::printf("  event delay:  p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu events)\n", at(0.5), at(0.99),
               delays.empty() ? 0.0 : delays.back(), delays.size());
+  std::printf("  window thread: %.0f ms of CPU per second in the flood, %.1f ms per second without it\n",
+              windowCpuMs / elapsed, quietCpuMs);
   std::printf("  peak memory:  %.1f MiB\n", usage.ru_maxrss / 1024.0);
   return 0;
 }

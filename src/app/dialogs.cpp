@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace mkpt {
 
@@ -24,13 +25,27 @@ bool TQtDialogs::AskYesNo(const QString& text) {
 
 namespace {
 
+// The extension of a filter such as "PNG images (*.png)"; empty for "*" or
+// several patterns.
+QString SuffixOf(const QString& filter) {
+  static const QRegularExpression single(R"(\(\*\.([A-Za-z0-9]+)\))");
+  const QRegularExpressionMatch match = single.match(filter);
+  return match.hasMatch() ? match.captured(1) : QString();
+}
+
 QString RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& title, const QString& filter,
-                      const QString& defaultSuffix) {
+                      const QString& defaultSuffix, QString* chosenFilter = nullptr) {
   QFileDialog dialog(parent, title, QString(), filter);
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   dialog.setDefaultSuffix(defaultSuffix);
+  // A name typed without an extension gets that of the filter chosen.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, defaultSuffix](const QString& chosen) {
+    const QString suffix = SuffixOf(chosen);
+    dialog.setDefaultSuffix(suffix.isEmpty() ? defaultSuffix : suffix);
+  });
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (chosenFilter != nullptr) *chosenFilter = dialog.selectedNameFilter();
   return dialog.selectedFiles().front();
 }
 
@@ -40,8 +55,9 @@ QString TQtDialogs::OpenFile(const QString& title, const QString& filter, const 
   return RunFileDialog(parent_, QFileDialog::AcceptOpen, title, filter, defaultSuffix);
 }
 
-QString TQtDialogs::SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) {
-  return RunFileDialog(parent_, QFileDialog::AcceptSave, title, filter, defaultSuffix);
+QString TQtDialogs::SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
+                             QString* chosenFilter) {
+  return RunFileDialog(parent_, QFileDialog::AcceptSave, title, filter, defaultSuffix, chosenFilter);
 }
 
 bool TQtDialogs::Run(QDialog& dialog) { return dialog.exec() == QDialog::Accepted; }

@@ -18,9 +18,12 @@ public:
   virtual void Information(const QString& text) = 0;
   // A confirmation with Yes and No; true for Yes.
   virtual bool AskYesNo(const QString& text) = 0;
-  // The chosen file, or empty when cancelled. Filters in Qt's form.
+  // The chosen file, or empty when cancelled. Filters in Qt's form. A save
+  // dialog tells the filter the user chose when asked (chosenFilter), and a
+  // name typed without an extension gets the chosen filter's.
   virtual QString OpenFile(const QString& title, const QString& filter, const QString& defaultSuffix) = 0;
-  virtual QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) = 0;
+  virtual QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
+                           QString* chosenFilter = nullptr) = 0;
   // Shows one of the window's own dialogs modally; true when it closed with OK.
   virtual bool Run(QDialog& dialog) = 0;
 };
@@ -33,7 +36,8 @@ public:
   void Information(const QString& text) override;
   bool AskYesNo(const QString& text) override;
   QString OpenFile(const QString& title, const QString& filter, const QString& defaultSuffix) override;
-  QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix) override;
+  QString SaveFile(const QString& title, const QString& filter, const QString& defaultSuffix,
+                   QString* chosenFilter = nullptr) override;
   bool Run(QDialog& dialog) override;
 
 private:

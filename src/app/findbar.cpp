@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +10,7 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include "app/geometry.h"
 #include "app/linematch.h"
 #include "app/panes.h"
 
@@ -57,17 +57,7 @@ TFindBar::TFindBar(std::array<TPaneView*, 2> panes, QWidget* parent)
   CloseBtn->setToolTip("Close (Escape)");
   CloseBtn->setAccessibleName("Close the find bar");
 
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(4, 2, 4, 2);
-  row->addWidget(PaneLabel);
-  row->addWidget(Field, 1);
-  row->addWidget(PreviousBtn);
-  row->addWidget(NextBtn);
-  row->addWidget(RegexCB);
-  row->addWidget(CaseCB);
-  row->addWidget(FilterCB);
-  row->addWidget(CountLabel);
-  row->addWidget(CloseBtn);
+  PlaceControls(false);
   setTabOrder(Field, PreviousBtn);
   setTabOrder(PreviousBtn, NextBtn);
   setTabOrder(NextBtn, RegexCB);
@@ -88,7 +78,11 @@ TFindBar::TFindBar(std::array<TPaneView*, 2> panes, QWidget* parent)
                                  Qt::WindowShortcut);
   next->setObjectName("FindNextShortcut");
   previous->setObjectName("FindPreviousShortcut");
-  new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &TFindBar::Close, Qt::WidgetWithChildrenShortcut);
+  // Escape in the bar or in the panes above it, while the bar is shown.
+  escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), parent ? parent : this, this, &TFindBar::Close,
+                          Qt::WidgetWithChildrenShortcut);
+  escape_->setObjectName("FindCloseShortcut");
+  escape_->setEnabled(false);
 
   // The pane last given the focus is the one searched.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -125,6 +119,7 @@ void TFindBar::Open(TPaneView* pane) {
   SetPane(pane ? pane : lastFocused_);
   if (isHidden()) {
     show();
+    escape_->setEnabled(true);
     emit Toggled();
     QueryChanged();
   }
@@ -137,6 +132,7 @@ void TFindBar::Close() {
   TPaneView* pane = pane_;
   Detach();
   hide();
+  escape_->setEnabled(false);
   emit Toggled();
   if (pane) pane->setFocus(Qt::OtherFocusReason);
 }
@@ -160,8 +156,31 @@ void TFindBar::SetPane(TPaneView* pane) {
   }
 }
 
+namespace {
+
+const QMargins kBarMargins(4, 2, 4, 2);
+
+}  // namespace
+
+std::vector<QWidget*> TFindBar::OneRow() const {
+  return {PaneLabel, Field, PreviousBtn, NextBtn, RegexCB, CaseCB, FilterCB, CountLabel, CloseBtn};
+}
+
+void TFindBar::PlaceControls(bool twoRows) {
+  // One row; where it does not fit, the options and the count go to a second.
+  if (twoRows)
+    LayOutRows(this, {{PaneLabel, Field, PreviousBtn, NextBtn, CloseBtn}, {RegexCB, CaseCB, FilterCB, CountLabel}},
+               kBarMargins, Field);
+  else
+    LayOutRows(this, {OneRow()}, kBarMargins, Field);
+  twoRows_ = twoRows;
+}
+
 int TFindBar::Place(int width, int height) {
   if (isHidden()) return height;
+  const int spacing = style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, this);
+  if (const bool twoRows = OneRowWidth(OneRow(), kBarMargins, std::max(spacing, 6)) > width; twoRows != twoRows_)
+    PlaceControls(twoRows);
   const int h = std::min(sizeHint().height(), height);
   setGeometry(0, height - h, width, h);
   return height - h;

@@ -6,11 +6,13 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShortcut;
 class QToolButton;
 
 namespace mkpt {
@@ -35,7 +37,8 @@ public:
   // The pane that had the focus last (the terminal pane before any had it).
   TPaneView* LastPane() const { return lastFocused_; }
   // Places the bar at the bottom of an area of the given size while it is
-  // shown; returns the height left above it.
+  // shown, in two rows when one does not fit the width; returns the height
+  // left above it.
   int Place(int width, int height);
 
   QLabel* PaneLabel = nullptr;
@@ -56,6 +59,8 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  std::vector<QWidget*> OneRow() const;
+  void PlaceControls(bool twoRows);
   void SetPane(TPaneView* pane);
   void ShowPaneName();
   // The query changed: a new matcher for the pane, and the first match from
@@ -71,6 +76,8 @@ private:
   TPaneView* lastFocused_ = nullptr;
   std::shared_ptr<const TLineMatcher> matcher_;
   QPalette fieldPalette_;
+  QShortcut* escape_ = nullptr;
+  bool twoRows_ = false;
 };
 
 }  // namespace mkpt

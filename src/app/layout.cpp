@@ -43,6 +43,14 @@ TLayout ArrangeControls(const TLayoutInput& in) {
   out.AutoCheck = At(out.FullPacketEdit.Left, buttonTop, in.CheckBoxWidth, in.CheckBoxHeight);
   out.AutoInterval = At(out.FullPacketEdit.Right() - in.AutoIntervalWidth, out.AutoCheck.Top + 2,
                         in.AutoIntervalWidth, in.EditHeight);
+  // The interval's caption stands 2 left of it; where a large font makes it
+  // reach "Receive", the button moves left, and narrows once it meets "Send".
+  const int captionLeft = out.AutoInterval.Left - 2 - in.AutoIntervalLabelWidth;
+  if (in.AutoIntervalLabelWidth > 0 && out.ReceiveButton.Right() > captionLeft - 6) {
+    const int right = captionLeft - 6;
+    const int left = std::max(right - buttonWidth, out.SendButton.Right() + 6);
+    out.ReceiveButton = At(left, buttonTop, right - left, in.ButtonHeight);
+  }
 
   // The page area: as high as the Master page needs, or in Registers mode all
   // that the port settings and the panes leave.

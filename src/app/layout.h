@@ -37,6 +37,7 @@ struct TLayoutInput {
   int ButtonWidth = 0;      // the buttons of the Slave and Registers pages
   int ButtonHeight = 0;
   int AutoIntervalWidth = 0;
+  int AutoIntervalLabelWidth = 0;  // "Timeout, ms " left of the interval
   int CheckBoxWidth = 0;
   int CheckBoxHeight = 0;
   int PortFrameWidth = 0;

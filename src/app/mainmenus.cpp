@@ -1,28 +1,26 @@
-// The main menu and the panes' pop-up menu, their check marks, the pane
-// tools that the menus start (find, copy, line colours, the About box), and
-// the keyboard: the order of Tab, the keys of Send and Receive, and the names
-// a screen reader gives the controls.
+// The main menu and the panes' pop-up menu: the operations of their switches
+// and of the pane tools (find, copy, line colours, the About box), the items
+// bound to them in the dispatcher, and the order of Tab through the window.
 #include <QAction>
+#include <QLineEdit>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
-#include <QTabWidget>
-#include <QTableView>
 #include <QToolButton>
 #include <tuple>
 
-#include "app/portframe.h"
-
 #include "app/findbar.h"
-#include "app/monitorpage.h"
+#include "app/logpanes.h"
 #include "app/mainform.h"
+#include "app/masterpage.h"
+#include "app/monitorpage.h"
+#include "app/portframe.h"
+#include "app/registerspage.h"
+#include "app/slavepage.h"
 
 #ifndef MKPT_VERSION
 #define MKPT_VERSION "0"
@@ -50,7 +48,6 @@ constexpr std::array<std::pair<const char*, const char*>, 14> kHexItems = {{
     {"QWORD (39) - show as hex", "QWORD (39) - show as hex"},
 }};
 
-
 }  // namespace
 
 QString AboutText() {
@@ -58,65 +55,102 @@ QString AboutText() {
       .arg(MKPT_VERSION, TMainForm::Caption, QT_VERSION_STR, qVersion());
 }
 
+void TMainForm::AddMenuOperations() {
+  TDispatcher& d = *Dispatcher;
+  auto flag = [&d](int code, bool& value) { d.Add(code, [&value] { value = !value; }, [&value] { return value; }); };
+  flag(opToggleAnalyzeMaster, Parser.AnalyzeMaster);
+  flag(opToggleAnalyzeSlave, Parser.AnalyzeSlave);
+  flag(opToggleArrayAlign, Parser.ArrayAlign);
+  for (int code = opToggleHexFirst; code <= opToggleHexLast; ++code)
+    flag(code, Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)]);
+  d.Add(
+      opToggleAutoscroll, [this] { Transport.AutoScroll = !Transport.AutoScroll.load(); },
+      [this] { return Transport.AutoScroll.load(); });
+  d.Add(
+      opToggleAutosave,
+      [this] {
+        AutosaveEnabled = !AutosaveEnabled;
+        Transport.Autosave = AutosaveEnabled;
+      },
+      [this] { return AutosaveEnabled; });
+  d.Add(
+      opToggleShowTime,
+      [this] {
+        const bool on = !TerminalLB->Model().ShowTime();
+        TerminalLB->Model().SetShowTime(on);
+        DecodeTerminalLB->Model().SetShowTime(on);
+        Transport.AutosaveTimes = on;
+      },
+      [this] { return TerminalLB->Model().ShowTime(); });
+  d.Add(
+      opToggleLineColours,
+      [this] {
+        const bool on = !TerminalLB->Coloured();
+        TerminalLB->SetColoured(on);
+        DecodeTerminalLB->SetColoured(on);
+      },
+      [this] { return TerminalLB->Coloured(); });
+  d.Add(opFindInPane, [this] { FindBar->Open(); });
+  d.Add(opCopyLines, [this] { FindBar->LastPane()->CopySelection(); });
+  d.Add(opAbout, [this] { dialogs_->Information(AboutText()); });
+}
+
 void TMainForm::CreateMenus() {
   TerminalPopupMenu = new QMenu(this);
   TerminalPopupMenu->setObjectName("TerminalPopupMenu");
   QStyle* style = this->style();
-  auto item = [this](QMenu* menu, const QString& caption, int code, bool checkable, bool main,
-                     const QIcon& icon = {}) {
+  auto item = [this](QMenu* menu, const QString& caption, int code, bool main, const QIcon& icon = {}) {
     QAction* action = menu->addAction(icon, caption);
-    action->setCheckable(checkable);
-    action->setData(code);
-    connect(action, &QAction::triggered, this, [this, code] { RunOperation(code); });
+    Dispatcher->Bind(action, code);
     (main ? mainItems_ : popupItems_).push_back(action);
     return action;
   };
   QMenu* terminal = menuBar()->addMenu("Terminal");
-  item(terminal, "Save to file", opSaveTerminal, false, true, style->standardIcon(QStyle::SP_DialogSaveButton));
+  item(terminal, "Save to file", opSaveTerminal, true, style->standardIcon(QStyle::SP_DialogSaveButton));
   terminal->addSeparator();
-  item(terminal, "Terminal autosave", opToggleAutosave, true, true);
+  item(terminal, "Terminal autosave", opToggleAutosave, true);
   terminal->addSeparator();
-  item(terminal, "Clear window", opClearTerminal, false, true, style->standardIcon(QStyle::SP_DialogResetButton));
-  item(terminal, "Autoscroll", opToggleAutoscroll, true, true);
+  item(terminal, "Clear window", opClearTerminal, true, style->standardIcon(QStyle::SP_DialogResetButton));
+  item(terminal, "Autoscroll", opToggleAutoscroll, true);
+  // The newer items in a group of their own, before the final "Quit".
   terminal->addSeparator();
-  item(terminal, "Quit", opQuit, false, true, style->standardIcon(QStyle::SP_DialogCloseButton));
-  item(terminal, "Show time", opToggleShowTime, true, true);
-  // The pane tools, after the items of the first version.
+  item(terminal, "Show time", opToggleShowTime, true);
+  item(terminal, "Find...", opFindInPane, true)->setShortcut(QKeySequence::Find);
+  item(terminal, "Colour lines", opToggleLineColours, true);
+  item(terminal, "About", opAbout, true);
   terminal->addSeparator();
-  item(terminal, "Find...", opFindInPane, false, true)->setShortcut(QKeySequence::Find);
-  item(terminal, "Colour lines", opToggleLineColours, true, true);
-  item(terminal, "About", opAbout, false, true);
+  item(terminal, "Quit", opQuit, true, style->standardIcon(QStyle::SP_DialogCloseButton));
 
   QMenu* analysis = menuBar()->addMenu("Analysis packet");
-  item(analysis, "Analize master packets", opToggleAnalyzeMaster, true, true);
-  item(analysis, "Analize slave packets", opToggleAnalyzeSlave, true, true);
+  item(analysis, "Analize master packets", opToggleAnalyzeMaster, true);
+  item(analysis, "Analize slave packets", opToggleAnalyzeSlave, true);
   analysis->addSeparator();
-  item(analysis, "Array data align", opToggleArrayAlign, true, true);
+  item(analysis, "Array data align", opToggleArrayAlign, true);
   analysis->addSeparator();
   for (std::size_t i = 0; i < kHexItems.size(); ++i)
-    item(analysis, kHexItems[i].first, opToggleHexFirst + static_cast<int>(i), true, true);
+    item(analysis, kHexItems[i].first, opToggleHexFirst + static_cast<int>(i), true);
   analysis->addSeparator();
-  item(analysis, "Load parse table...", opLoadParseTable, false, true);
+  item(analysis, "Load parse table...", opLoadParseTable, true);
 
   QMenu* popup = TerminalPopupMenu;
-  item(popup, "Terminal autosave", opToggleAutosave, true, false);
+  item(popup, "Terminal autosave", opToggleAutosave, false);
   popup->addSeparator();
-  item(popup, "Clear terminal window", opClearTerminal, false, false);
-  item(popup, "Autoscrolling", opToggleAutoscroll, true, false);
+  item(popup, "Clear terminal window", opClearTerminal, false);
+  item(popup, "Autoscrolling", opToggleAutoscroll, false);
   popup->addSeparator();
-  item(popup, "Analize master packets", opToggleAnalyzeMaster, true, false);
-  item(popup, "Analize slave packets", opToggleAnalyzeSlave, true, false);
+  item(popup, "Analize master packets", opToggleAnalyzeMaster, false);
+  item(popup, "Analize slave packets", opToggleAnalyzeSlave, false);
   popup->addSeparator();
-  item(popup, "Array data align", opToggleArrayAlign, true, false);
+  item(popup, "Array data align", opToggleArrayAlign, false);
   popup->addSeparator();
   for (std::size_t i = 0; i < kHexItems.size(); ++i)
-    item(popup, kHexItems[i].second, opToggleHexFirst + static_cast<int>(i), true, false);
-  item(popup, "Show time", opToggleShowTime, true, false);
+    item(popup, kHexItems[i].second, opToggleHexFirst + static_cast<int>(i), false);
   popup->addSeparator();
+  item(popup, "Show time", opToggleShowTime, false);
   // The keys shown here work in the panes themselves (and Ctrl+F from the main menu).
   for (auto [caption, code, keys] : {std::tuple{"Copy", int{opCopyLines}, QKeySequence(QKeySequence::Copy)},
                                      std::tuple{"Find...", int{opFindInPane}, QKeySequence(QKeySequence::Find)}}) {
-    QAction* action = item(popup, caption, code, false, false);
+    QAction* action = item(popup, caption, code, false);
     action->setShortcut(keys);
     action->setShortcutContext(Qt::WidgetShortcut);
   }
@@ -139,70 +173,14 @@ QAction* TMainForm::PopupItem(const QString& caption) const {
   return nullptr;
 }
 
-void TMainForm::UpdateCheckMarks() {
-  auto stateOf = [this](int code) {
-    switch (code) {
-      case opToggleAutosave: return AutosaveEnabled;
-      case opToggleAutoscroll: return Transport.AutoScroll.load();
-      case opToggleAnalyzeMaster: return Parser.AnalyzeMaster;
-      case opToggleAnalyzeSlave: return Parser.AnalyzeSlave;
-      case opToggleArrayAlign: return Parser.ArrayAlign;
-      case opToggleLineColours: return TerminalLB->Coloured();
-      case opToggleShowTime: return TerminalLB->Model().ShowTime();
-      default:
-        if (code >= opToggleHexFirst && code <= opToggleHexLast)
-          return Parser.ShowAsHex[static_cast<std::size_t>(code - opToggleHexFirst)];
-        return false;
-    }
-  };
-  for (const auto* items : {&mainItems_, &popupItems_})
-    for (QAction* a : *items)
-      if (a->isCheckable()) a->setChecked(stateOf(a->data().toInt()));
-}
-
-void TMainForm::SetUpKeyboard() {
-  SendBtn->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
-  new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), SendBtn, SendBtn, &QPushButton::animateClick);
-  SendBtn->setToolTip("Send the full packet (Ctrl+Enter)");
-  ReceiveBtn->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-  ReceiveBtn->setToolTip("Wait for one reply (Ctrl+R)");
-
-  // Tab goes from the page tabs through the page in force, then the panes, the find bar and
-  // the port settings; in the grids the arrow keys move between cells.
-  SlaveTable->setTabKeyNavigation(false);
-  RegistersTable->setTabKeyNavigation(false);
-  const std::vector<QWidget*> order = {
-      HdrTextLE, BodyTextLE, AllPacketTextLE, SendBtn, ReceiveBtn, AutoCB, AutoIntervalEdit,
-      SlaveBtns[0], SlaveBtns[1], SlaveBtns[2], SlaveBtns[3], SlaveTable,
-      RegistersBtns[0], RegistersBtns[2], RegistersBtns[1], RegistersTable,
-      SymbolTerminal, MonitorPage->SecondPortCBox, MonitorPage->PauseCB, MonitorPage->ClearBtn, TerminalLB, DecodeTerminalLB, FindBar->Field, FindBar->PreviousBtn, FindBar->NextBtn,
-      FindBar->RegexCB, FindBar->CaseCB, FindBar->FilterCB, FindBar->CloseBtn, PortSetupF->PortNumCBox};
-  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
-
-  ModePageControl->setAccessibleName("Mode pages");
-  HdrCSPanel->setAccessibleName("Header checksum");
-  BodyCSPanel->setAccessibleName("Data block checksum");
-  SlaveTable->setAccessibleName("Slave table");
-  RegistersTable->setAccessibleName("Registers table");
-  SymbolTerminal->setAccessibleName("Free text");
-  const char* panels[] = {"Time", "Mode", "Port state", "File"};
-  for (std::size_t i = 0; i < StatusPanels.size(); ++i) StatusPanels[i]->setAccessibleName(panels[i]);
-}
-
-void TMainForm::RunPaneTool(int code) {
-  switch (code) {
-    case opFindInPane: FindBar->Open(); break;
-    case opCopyLines: FindBar->LastPane()->CopySelection(); break;
-    case opToggleLineColours: {
-      const bool on = !TerminalLB->Coloured();
-      TerminalLB->SetColoured(on);
-      DecodeTerminalLB->SetColoured(on);
-      UpdateCheckMarks();
-      break;
-    }
-    case opAbout: dialogs_->Information(AboutText()); break;
-    default: break;  // codes outside the table do nothing
-  }
+void TMainForm::SetTabOrder() {
+  // Tab goes through the page in force (the hidden pages are passed over),
+  // then the panes, the find bar and the port settings.
+  QList<QWidget*> order = MasterPage->TabChain() + SlavePage->TabChain() + RegistersPage->TabChain();
+  order << SymbolTerminal << MonitorPage->SecondPortCBox << MonitorPage->PauseCB << MonitorPage->ClearBtn
+        << TerminalLB << DecodeTerminalLB << FindBar->Field << FindBar->PreviousBtn << FindBar->NextBtn
+        << FindBar->RegexCB << FindBar->CaseCB << FindBar->FilterCB << FindBar->CloseBtn << PortSetupF->PortNumCBox;
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 }  // namespace mkpt

@@ -1,6 +1,7 @@
 #include "app/monitorpage.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -10,15 +11,17 @@
 #include "app/qtext.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
+#include "serial/portlist.h"
 #include "serial/portsettings.h"
 
 namespace mkpt {
 
 namespace {
 
-QLabel* Counter(const char* name, QWidget* parent) {
+QLabel* Counter(const char* name, const char* caption, QWidget* parent) {
   auto* label = new QLabel("0", parent);
   label->setObjectName(name);
+  label->setAccessibleDescription(caption);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   label->setMinimumWidth(label->fontMetrics().horizontalAdvance("0000000000") + 8);
@@ -26,15 +29,24 @@ QLabel* Counter(const char* name, QWidget* parent) {
   return label;
 }
 
+// The device a port name stands for, links followed.
+QString CanonicalDevice(const std::string& name) {
+  const QString path = FromEngine(mkp::PortDevicePath(name));
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  return canonical.isEmpty() ? path : canonical;
+}
+
+const char* const kSecondPortHint = "A second receive line, read at the same time with the first port's line settings";
+
 }  // namespace
 
-TMonitorPage::TMonitorPage(std::function<mkp::TBusMonitor*()> current, QWidget* parent)
-    : QWidget(parent), current_(std::move(current)) {
+TMonitorPage::TMonitorPage(std::function<mkp::TWorkerThread*()> worker, QWidget* parent)
+    : QWidget(parent), worker_(std::move(worker)) {
   setObjectName("TabSheet5");
   SecondPortCBox = new QComboBox(this);
   SecondPortCBox->setObjectName("SecondPortCBox");
   SecondPortCBox->setAccessibleName("Second port");
-  SecondPortCBox->setToolTip("A second receive line, read at the same time with the first port's line settings");
+  SecondPortCBox->setToolTip(kSecondPortHint);
   SecondPortCBox->setEditable(true);
   SecondPortCBox->setInsertPolicy(QComboBox::NoInsert);
   SecondPortCBox->setMinimumContentsLength(24);
@@ -44,12 +56,10 @@ TMonitorPage::TMonitorPage(std::function<mkp::TBusMonitor*()> current, QWidget* 
   auto* portLabel = new QLabel("Second port", this);
   portLabel->setBuddy(SecondPortCBox);
 
-  FramesLabel = Counter("MonitorFramesLabel", this);
-  FramesLabel->setAccessibleName("Frames seen");
-  BadReadsLabel = Counter("MonitorBadReadsLabel", this);
-  BadReadsLabel->setAccessibleName("Bad reads");
-  RateLabel = Counter("MonitorRateLabel", this);
-  RateLabel->setAccessibleName("Frames per second");
+  // A counter's text is its value; its caption is its buddy and description.
+  FramesLabel = Counter("MonitorFramesLabel", "Frames seen", this);
+  BadReadsLabel = Counter("MonitorBadReadsLabel", "Bad reads", this);
+  RateLabel = Counter("MonitorRateLabel", "Frames per second", this);
   PauseCB = new QCheckBox("Pause", this);
   PauseCB->setObjectName("MonitorPauseCB");
   PauseCB->setAccessibleName("Pause");
@@ -108,7 +118,11 @@ std::unique_ptr<mkp::TWorkerThread> TMonitorPage::MakeMonitor(mkp::TMKProtocolTr
   monitor->SetLines(&first);
   applied_ = SecondPortCBox->currentText().trimmed();
   const std::string second = ToEngine(applied_);
-  if (!second.empty()) {
+  samePort_ = !second.empty() && CanonicalDevice(second) == CanonicalDevice(first.PortName());
+  if (samePort_) {
+    transport.AddTerminalLine("Second port " + second + " : the same port twice; " + first.PortName() +
+                              " is the first port, read once");
+  } else if (!second.empty()) {
     mkp::TPortOpening opening;
     opening.Name = second;
     opening.Speed = settings.GetSpeed();
@@ -122,8 +136,22 @@ std::unique_ptr<mkp::TWorkerThread> TMonitorPage::MakeMonitor(mkp::TMKProtocolTr
 
 bool TMonitorPage::Paused() const { return PauseCB->isChecked(); }
 
+mkp::TBusMonitor* TMonitorPage::Current() const {
+  return dynamic_cast<mkp::TBusMonitor*>(worker_ ? worker_() : nullptr);
+}
+
+QString TMonitorPage::SecondPortProblem() const {
+  const mkp::TBusMonitor* monitor = Current();
+  if (monitor == nullptr || applied_.isEmpty()) return {};
+  if (samePort_) return "Second port: the same port twice";
+  const std::string why = monitor->SecondPortError();
+  if (why.empty()) return {};
+  const bool busy = why.find("in use") != std::string::npos;
+  return "Second port: " + QString(busy ? "in use by another program" : "Invalid port settings!");
+}
+
 void TMonitorPage::Refresh() {
-  const mkp::TBusMonitor* monitor = current_ ? current_() : nullptr;
+  const mkp::TBusMonitor* monitor = Current();
   const auto now = std::chrono::steady_clock::now();
   if (monitor == nullptr) {
     RateLabel->setText("0.0");
@@ -143,9 +171,9 @@ void TMonitorPage::Refresh() {
   lastFrames_ = frames;
   lastRefresh_ = now;
   const std::string why = monitor->SecondPortError();
-  SecondPortCBox->setToolTip(why.empty() ? QString("A second receive line, read at the same time with the first "
-                                                   "port's line settings")
-                                         : "Could not be opened: " + FromEngine(why));
+  SecondPortCBox->setToolTip(samePort_       ? applied_ + " is the first port itself: it is read once"
+                             : why.empty() ? QString(kSecondPortHint)
+                                           : "Could not be opened: " + FromEngine(why));
 }
 
 }  // namespace mkpt

@@ -29,17 +29,24 @@ namespace mkpt {
 class TMonitorPage : public QWidget {
   Q_OBJECT
 public:
-  // current: the monitor running now, or null (the main form's worker).
-  explicit TMonitorPage(std::function<mkp::TBusMonitor*()> current, QWidget* parent = nullptr);
+  // worker: the main form's worker while the mode is Monitor, else null.
+  explicit TMonitorPage(std::function<mkp::TWorkerThread*()> worker, QWidget* parent = nullptr);
+
+  // The monitor running now, or null.
+  mkp::TBusMonitor* Current() const;
 
   // A monitor on the first port (the channel, as the port settings frame has
   // opened it) and, when "Second port" names one, on that port with the same
-  // line settings; not started.
+  // line settings; not started. A second port that is the first port itself
+  // is not opened again: the monitor reads the first port alone and says so.
   std::unique_ptr<mkp::TWorkerThread> MakeMonitor(mkp::TMKProtocolTransport& transport, mkp::TCOMPortChannel& first,
                                                   const mkp::TPortSettings& settings) const;
   // The counters, once a second (with the status bar).
   void Refresh();
   bool Paused() const;
+  // What went wrong with the second port of the running monitor ("Second
+  // port: ..."), or empty.
+  QString SecondPortProblem() const;
 
   QComboBox* SecondPortCBox = nullptr;
   QCheckBox* PauseCB = nullptr;
@@ -55,8 +62,9 @@ signals:
   void ClearRequested();
 
 private:
-  std::function<mkp::TBusMonitor*()> current_;
+  std::function<mkp::TWorkerThread*()> worker_;
   mutable QString applied_;  // the second port of the last monitor made
+  mutable bool samePort_ = false;  // ... which was the first port itself
   const mkp::TBusMonitor* counted_ = nullptr;  // the monitor the rate was last measured on
   std::uint64_t lastFrames_ = 0;
   std::chrono::steady_clock::time_point lastRefresh_{};

@@ -2,7 +2,6 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -12,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/geometry.h"
 #include "app/qtext.h"
 
 namespace mkpt {
@@ -84,8 +84,15 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   PortNumCBox->view()->setTextElideMode(Qt::ElideNone);
   connect(PortNumCBox, &QComboBox::currentTextChanged, PortNumCBox, &QWidget::setToolTip);
   PortNumCBox->setMinimumContentsLength(12);
+  // As wide as 12 characters, not as the longest path: the field shows a long
+  // path shortened, the drop-down list whole.
+  PortNumCBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   SpeedCBox = new QComboBox(this);
   SpeedCBox->setObjectName("SpeedCBox");
+  // A speed off the list may be typed; the port decides whether it takes it.
+  SpeedCBox->setEditable(true);
+  SpeedCBox->setInsertPolicy(QComboBox::NoInsert);
+  SpeedCBox->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{1,7}"), SpeedCBox));
   StopBitCBox = new QComboBox(this);
   StopBitCBox->setObjectName("StopBitCBox");
   ParityCBox = new QComboBox(this);
@@ -101,20 +108,13 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   ReadIntervalEd = twoDigits("ReadIntervalEd");
   WriteIntervalEd = twoDigits("WriteIntervalEd");
 
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(4, 4, 4, 4);
-  row->addWidget(LabelFor("Port", PortNumCBox, this));
-  row->addWidget(PortNumCBox);
-  row->addWidget(LabelFor("Baudrate", SpeedCBox, this));
-  row->addWidget(SpeedCBox);
-  row->addWidget(LabelFor("Stop bit", StopBitCBox, this));
-  row->addWidget(StopBitCBox);
-  row->addWidget(LabelFor("Parity", ParityCBox, this));
-  row->addWidget(ParityCBox);
-  row->addWidget(LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this));
-  row->addWidget(ReadIntervalEd);
-  row->addWidget(LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this));
-  row->addWidget(WriteIntervalEd);
+  pairs_ = {{LabelFor("Port", PortNumCBox, this), PortNumCBox},
+            {LabelFor("Baudrate", SpeedCBox, this), SpeedCBox},
+            {LabelFor("Stop bit", StopBitCBox, this), StopBitCBox},
+            {LabelFor("Parity", ParityCBox, this), ParityCBox},
+            {LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this), ReadIntervalEd},
+            {LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this), WriteIntervalEd}};
+  PlaceControls(false);
   setTabOrder(PortNumCBox, SpeedCBox);
   setTabOrder(SpeedCBox, StopBitCBox);
   setTabOrder(StopBitCBox, ParityCBox);
@@ -131,11 +131,39 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
   chosen(StopBitCBox, &mkp::TPortSettings::SetStopBitIndex);
   chosen(ParityCBox, &mkp::TPortSettings::SetParityIndex);
   connect(PortNumCBox->lineEdit(), &QLineEdit::editingFinished, this, &TPortSetupFrame::PortTyped);
+  connect(SpeedCBox->lineEdit(), &QLineEdit::editingFinished, this, &TPortSetupFrame::SpeedTyped);
   connect(ReadIntervalEd, &QLineEdit::textEdited, this,
           [this](const QString& text) { settings_.SetReadIntervalText(ToEngine(text)); });
   connect(WriteIntervalEd, &QLineEdit::textEdited, this,
           [this](const QString& text) { settings_.SetWriteIntervalText(ToEngine(text)); });
   Refresh();
+  // The lists may narrow down to their shortest useful text, so that in one
+  // row the captions never have to.
+  for (auto [box, text] : {std::pair{PortNumCBox, "COM256"}, std::pair{SpeedCBox, "4000000"},
+                           std::pair{StopBitCBox, "1.5"}, std::pair{ParityCBox, "Space"}})
+    box->setMinimumWidth(std::min(box->sizeHint().width(),
+                                  box->fontMetrics().horizontalAdvance(text) + 2 * box->fontMetrics().height()));
+}
+
+void TPortSetupFrame::PlaceControls(bool twoRows) {
+  // One row; or two rows of three settings, each row as wide as it needs.
+  std::vector<std::vector<QWidget*>> rows(twoRows ? 2 : 1);
+  for (std::size_t i = 0; i < pairs_.size(); ++i) {
+    auto& row = rows[twoRows ? i / 3 : 0];
+    row.push_back(pairs_[i].first);
+    row.push_back(pairs_[i].second);
+  }
+  LayOutRows(this, rows, QMargins(4, 4, 4, 4));
+  twoRows_ = twoRows;
+}
+
+void TPortSetupFrame::FitWidth(int width) {
+  std::vector<QWidget*> controls;
+  for (const auto& [caption, control] : pairs_) controls.insert(controls.end(), {caption, control});
+  const int spacing = std::max(style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, this), 6);
+  const bool twoRows = OneRowWidth(controls, QMargins(4, 4, 4, 4), spacing) > width;
+  if (twoRows == twoRows_) return;
+  PlaceControls(twoRows);
 }
 
 void TPortSetupFrame::PortTyped() {
@@ -145,6 +173,14 @@ void TPortSetupFrame::PortTyped() {
   // A typed path is kept as written and added to the list; a COM name must be
   // one of the list. What the list shows afterwards is the selection.
   settings_.SelectPort(typed);
+  Refresh();
+}
+
+void TPortSetupFrame::SpeedTyped() {
+  if (refreshing_) return;
+  const std::string typed = ToEngine(SpeedCBox->currentText().trimmed());
+  if (typed.empty() || typed == settings_.GetSpeed()) return;
+  settings_.SelectSpeed(typed);  // a speed off the list joins it
   Refresh();
 }
 

@@ -4,6 +4,8 @@
 
 #include <QLineEdit>
 #include <QWidget>
+#include <utility>
+#include <vector>
 
 #include "serial/portsettings.h"
 
@@ -39,6 +41,10 @@ public:
   mkp::TPortSettings& Settings() { return settings_; }
   // Shows what the model holds (after ResetToDefaults or LoadSettings).
   void Refresh();
+  // Lays the six settings out in one row when they fit the width, else in
+  // two rows of three.
+  void FitWidth(int width);
+  bool TwoRows() const { return twoRows_; }
 
   QComboBox* PortNumCBox = nullptr;
   QComboBox* SpeedCBox = nullptr;
@@ -49,8 +55,12 @@ public:
 
 private:
   void PortTyped();
+  void SpeedTyped();
+  void PlaceControls(bool twoRows);
   mkp::TPortSettings settings_;
   bool refreshing_ = false;
+  bool twoRows_ = false;
+  std::vector<std::pair<QWidget*, QWidget*>> pairs_;  // caption and control, in tab order
 };
 
 }  // namespace mkpt

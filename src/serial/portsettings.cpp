@@ -24,6 +24,15 @@ constexpr std::array<std::string_view, 11> KnownKeys = {
 
 bool IsPath(const std::string& text) { return text.find('/') != std::string::npos; }
 
+// A speed in bits per second: a decimal number from 1 to MaxSpeed.
+bool IsSpeedNumber(const std::string& text) {
+  const std::string trimmed = Trim(text);
+  if (trimmed.empty() || trimmed.find_first_not_of("0123456789") != std::string::npos || trimmed.size() > 8)
+    return false;
+  const auto value = DecimalToInt(trimmed);
+  return value && *value >= 1 && *value <= TPortSettings::MaxSpeed;
+}
+
 std::string DigitsOnly(const std::string& text) {
   std::string out;
   for (char c : text)
@@ -50,6 +59,10 @@ void TPortSettings::ResetToDefaults() {
   ports_.insert(ports_.end(), devicePaths_.begin(), devicePaths_.end());
   speeds_ = {"75",   "110",  "134",  "150",   "300",   "600",   "1200",  "1800",  "2400",
              "4800", "7200", "9600", "14400", "19200", "38400", "57600", "115200"};
+  // The standard higher speeds after the first version's list.
+  for (const char* speed : {"230400", "460800", "500000", "576000", "921600", "1000000", "1500000", "2000000",
+                            "3000000", "4000000"})
+    speeds_.emplace_back(speed);
   stopBits_.clear();
   for (const auto& entry : StopBitNames) stopBits_.emplace_back(entry.Name);
   parities_.clear();
@@ -118,6 +131,12 @@ void TPortSettings::SelectPort(const std::string& text) {
 
 void TPortSettings::SelectSpeed(const std::string& text) {
   int i = IndexOfText(speeds_, UpperCase(text));
+  if (i < 0 && IsSpeedNumber(text)) {
+    // A speed off the list (a file's, or typed) is kept: the port decides
+    // whether it takes it when it is opened.
+    speeds_.push_back(std::to_string(*DecimalToInt(Trim(text))));
+    i = static_cast<int>(speeds_.size()) - 1;
+  }
   if (i >= 0) SetIndex(speed_, speeds_, i, TControl::Speed);
 }
 

@@ -26,6 +26,9 @@ public:
   // Filled with the defaults (ResetToDefaults), no handler.
   TPortSettings();
 
+  // The highest speed kept from a settings file or typed, bits per second.
+  static constexpr int MaxSpeed = 4000000;
+
   // Fills the four lists anew and selects COM1, 9600, 1, none; receive "1",
   // send "0". Calls the handler once (sender Frame) when one is installed.
   void ResetToDefaults();
@@ -42,7 +45,10 @@ public:
 
   // Select the first item equal to the upper-cased text; no match keeps the
   // selection. SelectPort takes a device path (a text with "/") as written and
-  // adds it to the list when it is not there yet, so a saved path survives.
+  // adds it to the list when it is not there yet, so a saved path survives;
+  // SelectSpeed does the same with a speed off the list (a decimal number of
+  // bits per second up to MaxSpeed), whether the port takes it is decided
+  // when the port is opened.
   void SelectPort(const std::string& text);
   void SelectSpeed(const std::string& text);
   void SelectStopBits(const std::string& text);

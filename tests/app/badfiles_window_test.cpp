@@ -87,8 +87,8 @@ private slots:
       dialogs_->FileToOpen = bad;
       w->RunOperation(opLoadSlaveTable);
       QCOMPARE(dialogs_->Errors, QStringList{Refusal(bad, "no slave table rows found")});
-      QCOMPARE(w->SlaveTable->model()->rowCount(), 1);
-      QCOMPARE(w->SlaveTable->model()->index(0, 0).data().toString(), QString::fromStdString(Ping));
+      QCOMPARE(w->SlavePage->SlaveTable->model()->rowCount(), 1);
+      QCOMPARE(w->SlavePage->SlaveTable->model()->index(0, 0).data().toString(), QString::fromStdString(Ping));
     }
     // The responder was let go after the refused load and answers from the table.
     pty_->Write(FrameOf(Ping));
@@ -103,21 +103,21 @@ private slots:
     w->RunOperation(opSelectDevice);
     QVERIFY(dialogs_->Errors.isEmpty());
     QCOMPARE(w->StatusPanels[3]->text(), QString(" pump"));
-    QTRY_COMPARE(w->RegistersTable->model()->rowCount(), 2);  // the grid follows the table
-    const QString event = QString::fromStdString(w->Automat()->StepEventName());
+    QTRY_COMPARE(w->RegistersPage->RegistersTable->model()->rowCount(), 2);  // the grid follows the table
+    const QString event = QString::fromStdString(w->RegistersPage->Automat()->StepEventName());
 
     const QString bad = File("page.rst", "<html>\r\n<body>{no} registers</body>\r\n@@ONESTEPDELAY=5\r\n");
     dialogs_->FileToOpen = bad;
     w->RunOperation(opSelectDevice);
     QCOMPARE(dialogs_->Errors, QStringList{Refusal(bad, "no requests or registers found")});
     QCoreApplication::processEvents();  // a change of the table would reach the grid now
-    QCOMPARE(w->RegisterRows.RowCount(), 2);
-    QCOMPARE(w->RegistersTable->model()->rowCount(), 2);
-    QCOMPARE(w->RegistersTable->model()->index(1, 0).data().toString(), QString("Level"));
+    QCOMPARE(w->RegistersPage->Rows.RowCount(), 2);
+    QCOMPARE(w->RegistersPage->RegistersTable->model()->rowCount(), 2);
+    QCOMPARE(w->RegistersPage->RegistersTable->model()->index(1, 0).data().toString(), QString("Level"));
     QVERIFY(w->StatusPanels[3]->text().startsWith(" pump"));  // the totals follow each second
-    QCOMPARE(QString::fromStdString(w->Automat()->StepEventName()), event);
-    QCOMPARE(w->DeviceModel.OneStepDelay, 0);
-    QVERIFY(w->RegistersBtns[0]->isEnabled());
+    QCOMPARE(QString::fromStdString(w->RegistersPage->Automat()->StepEventName()), event);
+    QCOMPARE(w->RegistersPage->Model.OneStepDelay, 0);
+    QVERIFY(w->RegistersPage->RegistersBtns[0]->isEnabled());
   }
 
   void TheParseTableStays() {

@@ -62,6 +62,20 @@ TEST(LayoutTest, MasterPageFollowsTheWindowWidth) {
   EXPECT_EQ(l.PageControl.Height, 98 + 50 + 20);
 }
 
+TEST(LayoutTest, ReceiveGivesWayToALargeIntervalCaption) {
+  TLayoutInput in = Window(1000, 992, 600, TLayoutMode::Master);
+  in.AutoIntervalLabelWidth = 70;  // clear of "Receive": the description's places
+  EXPECT_EQ(ArrangeControls(in).ReceiveButton.Right(), 800);
+  in.AutoIntervalLabelWidth = 150;  // a larger font
+  TLayout l = ArrangeControls(in);
+  EXPECT_EQ(l.ReceiveButton.Right(), l.AutoInterval.Left - 2 - 150 - 6);
+  EXPECT_EQ(l.ReceiveButton.Width, 250);
+  in.AutoIntervalLabelWidth = 400;  // so large that it meets "Send" too
+  l = ArrangeControls(in);
+  EXPECT_EQ(l.ReceiveButton.Left, l.SendButton.Right() + 6);
+  EXPECT_EQ(l.ReceiveButton.Right(), l.AutoInterval.Left - 2 - 400 - 6);
+}
+
 TEST(LayoutTest, PanesSplitByTheRatioAndRegistersModeHasTheTallerPage) {
   TLayoutInput in = Window(1008, 1000, 700, TLayoutMode::Master);
   TLayout l = ArrangeControls(in);

@@ -124,7 +124,7 @@ private slots:
     QVERIFY(w.MonitorPage->SecondPortCBox->currentText().isEmpty());
     w.ModePageControl->setCurrentIndex(4);
     QCOMPARE(w.CurrentMode, wmMonitor);
-    QVERIFY(w.Monitor() != nullptr);
+    QVERIFY(w.MonitorPage->Current() != nullptr);
     w.RunOperation(opRefreshStatus);
     QCOMPARE(w.StatusPanels[1]->text(), QString("MONITOR"));
 
@@ -137,7 +137,7 @@ private slots:
     QCOMPARE(w.TerminalLB->Model().Lines()[1].Text, "<- " + Answer);
 
     // Whatever is clicked, nothing goes onto the line.
-    w.HdrTextLE->setText("010203 0A0B0C 04 00 0000");
+    w.MasterPage->HdrTextLE->setText("010203 0A0B0C 04 00 0000");
     w.RunOperation(opSendPacket);
     w.RunOperation(opReceivePacket);
     w.RunOperation(opTransmitRegisters);
@@ -146,7 +146,7 @@ private slots:
     // Held panes take nothing in; the lines wait and all come when Pause is cleared.
     w.MonitorPage->PauseCB->setChecked(true);
     for (int i = 0; i < 5; ++i) pty_->Write(FrameOf(Request));
-    QTRY_COMPARE_WITH_TIMEOUT(w.Monitor()->Frames(), std::uint64_t{7}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.MonitorPage->Current()->Frames(), std::uint64_t{7}, 10000);
     w.DrainPanes();
     QCOMPARE(w.TerminalLB->Model().rowCount(), 2);
     w.MonitorPage->PauseCB->setChecked(false);
@@ -163,7 +163,7 @@ private slots:
     // Leaving the page stops the monitor.
     w.ModePageControl->setCurrentIndex(0);
     QCOMPARE(w.CurrentMode, wmMaster);
-    QVERIFY(w.Monitor() == nullptr);
+    QVERIFY(w.MonitorPage->Current() == nullptr);
     QVERIFY(pty_->ReadAvailable().empty());
   }
 
@@ -174,9 +174,9 @@ private slots:
     w.ReadCommandLine();
     QCOMPARE(w.CurrentMode, wmMonitor);
     QCOMPARE(w.ModePageControl->currentIndex(), 4);
-    QTRY_COMPARE_WITH_TIMEOUT(w.Monitor()->Ports(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.MonitorPage->Current()->Ports(), 2, 10000);
     pty_->Write(FrameOf(Request));
-    QTRY_COMPARE_WITH_TIMEOUT(w.Monitor()->Frames(), std::uint64_t{1}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.MonitorPage->Current()->Frames(), std::uint64_t{1}, 10000);
     second.Write(FrameOf(Answer));
     QTRY_COMPARE_WITH_TIMEOUT((w.DrainPanes(), w.TerminalLB->Model().rowCount()), 2, 10000);
     QCOMPARE(w.TerminalLB->Model().Lines()[0].Text, "<-1 " + Request);
@@ -186,7 +186,7 @@ private slots:
     // A second port that cannot be opened is said so; the first goes on alone.
     w.MonitorPage->SecondPortCBox->setEditText("/dev/mkpt-no-such-port");
     emit w.MonitorPage->SecondPortChanged();
-    QTRY_VERIFY_WITH_TIMEOUT(w.Monitor() && !w.Monitor()->SecondPortError().empty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.MonitorPage->Current() && !w.MonitorPage->Current()->SecondPortError().empty(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT((w.DrainPanes(), w.TerminalLB->Model().Lines().back().Text.rfind(
                                                   "Second port /dev/mkpt-no-such-port : Invalid port settings!", 0) == 0),
                              10000);

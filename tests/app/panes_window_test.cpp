@@ -300,9 +300,13 @@ private slots:
     QMenu* terminal = w->menuBar()->actions().first()->menu();
     QStringList captions;
     for (QAction* a : terminal->actions()) captions << (a->isSeparator() ? "-" : a->text());
+    // The Part's items in their order, the newer ones in a group of their own, "Quit" last.
     QCOMPARE(captions, (QStringList{"Save to file", "-", "Terminal autosave", "-", "Clear window", "Autoscroll", "-",
-                                    "Quit", "Show time", "-", "Find...", "Colour lines", "About"}));
-    QCOMPARE(w->TerminalPopupMenu->actions().last()->text(), QString("Find..."));
+                                    "Show time", "Find...", "Colour lines", "About", "-", "Quit"}));
+    captions.clear();
+    for (QAction* a : w->TerminalPopupMenu->actions()) captions << (a->isSeparator() ? "-" : a->text());
+    QCOMPARE(captions.mid(captions.indexOf("QWORD (39) - show as hex")),
+             (QStringList{"QWORD (39) - show as hex", "-", "Show time", "Copy", "Find..."}));
     w->MainItem("About")->trigger();
     QCOMPARE(dialogs_->Infos.size(), 1);
     const QString about = dialogs_->Infos[0];
@@ -329,7 +333,7 @@ private slots:
     QCOMPARE(box->currentText(), path);  // the setting is the whole path
     QCOMPARE(box->toolTip(), path);
     auto* field = static_cast<TPortLineEdit*>(box->lineEdit());
-    w->HdrTextLE->setFocus();
+    w->MasterPage->HdrTextLE->setFocus();
     QVERIFY(field->ShownText().endsWith("port0"));
     QVERIFY(!field->ShownText().startsWith("/dev/serial"));
     QCOMPARE(field->text(), path);
@@ -341,12 +345,12 @@ private slots:
   void TheSlaveGridHasNoHorizontalScrollBarWithManyRows() {
     auto w = Window();
     w->ModePageControl->setCurrentIndex(1);
-    for (int i = 0; i < 60; ++i) w->SlaveRows.Add(1);
-    QTRY_VERIFY(w->SlaveTable->verticalScrollBar()->isVisible());
-    QTRY_COMPARE(w->SlaveTable->horizontalScrollBar()->maximum(), 0);
-    const int sum = w->SlaveTable->columnWidth(0) + w->SlaveTable->columnWidth(1);
-    QVERIFY(sum <= w->SlaveTable->viewport()->width());
-    QVERIFY(sum >= w->SlaveTable->viewport()->width() - 4);
+    for (int i = 0; i < 60; ++i) w->SlavePage->Rows.Add(1);
+    QTRY_VERIFY(w->SlavePage->SlaveTable->verticalScrollBar()->isVisible());
+    QTRY_COMPARE(w->SlavePage->SlaveTable->horizontalScrollBar()->maximum(), 0);
+    const int sum = w->SlavePage->SlaveTable->columnWidth(0) + w->SlavePage->SlaveTable->columnWidth(1);
+    QVERIFY(sum <= w->SlavePage->SlaveTable->viewport()->width());
+    QVERIFY(sum >= w->SlavePage->SlaveTable->viewport()->width() - 4);
   }
 
   void TabReachesEveryControlOfThePageInOrder() {
@@ -361,22 +365,27 @@ private slots:
       }
       return seen;
     };
-    QCOMPARE(chain(w->HdrTextLE, 9), (QList<QWidget*>{w->HdrTextLE, w->BodyTextLE, w->AllPacketTextLE, w->SendBtn,
-                                                     w->ReceiveBtn, w->AutoCB, w->AutoIntervalEdit, w->TerminalLB,
-                                                     w->DecodeTerminalLB}));
+    // The Master page as laid out: the edits, then Automatic, Send, Receive and the interval.
+    TMasterPage& master = *w->MasterPage;
+    QCOMPARE(chain(master.HdrTextLE, 9),
+             (QList<QWidget*>{master.HdrTextLE, master.BodyTextLE, master.AllPacketTextLE, master.AutoCB, master.SendBtn,
+                              master.ReceiveBtn, master.AutoIntervalEdit, w->TerminalLB, w->DecodeTerminalLB}));
     QCOMPARE(QApplication::focusWidget()->accessibleName(), QString("Decode log"));
     QCOMPARE(w->TerminalLB->accessibleName(), QString("Terminal log"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), w->PortSetupF->PortNumCBox);
     w->ModePageControl->setCurrentIndex(1);
-    QCOMPARE(chain(w->SlaveBtns[0], 6), (QList<QWidget*>{w->SlaveBtns[0], w->SlaveBtns[1], w->SlaveBtns[2],
-                                                        w->SlaveBtns[3], w->SlaveTable, w->TerminalLB}));
+    const TSlavePage& slave = *w->SlavePage;
+    QCOMPARE(chain(slave.SlaveBtns[0], 6), (QList<QWidget*>{slave.SlaveBtns[0], slave.SlaveBtns[1], slave.SlaveBtns[2],
+                                                           slave.SlaveBtns[3], slave.SlaveTable, w->TerminalLB}));
     w->ModePageControl->setCurrentIndex(2);
-    QCOMPARE(chain(w->RegistersBtns[0], 4),
-             (QList<QWidget*>{w->RegistersBtns[0], w->RegistersBtns[2], w->RegistersBtns[1], w->RegistersTable}));
+    const TRegistersPage& registers = *w->RegistersPage;
+    QCOMPARE(chain(registers.RegistersBtns[0], 4),
+             (QList<QWidget*>{registers.RegistersBtns[0], registers.RegistersBtns[2], registers.RegistersBtns[1],
+                              registers.RegistersTable}));
     // Send and Receive have keys of their own.
-    QCOMPARE(w->SendBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
-    QCOMPARE(w->ReceiveBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    QCOMPARE(master.SendBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    QCOMPARE(master.ReceiveBtn->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
     // Every control that takes the focus has a name to be read out.
     for (QWidget* child : w->findChildren<QWidget*>()) {
       if (child->focusPolicy() == Qt::NoFocus || child->window() != w.get() || child->objectName().startsWith("qt_"))

@@ -16,6 +16,7 @@
 
 #include "app/window_fixture.h"
 #include "app/mainform.h"
+#include "app/registersplot.h"
 #include "app/registerspage.h"
 #include "modes/registers_peer.h"
 #include "serial/pty_pair.h"
@@ -112,9 +113,9 @@ private slots:
     QVERIFY(stats->index(2, 5).data().toInt() <= 1);
     // Geometry: the statistics under the grid, the new buttons under Transmit,
     // all inside the page.
-    QVERIFY(page.StatisticsTable->geometry().top() > w->RegistersTable->geometry().bottom());
-    QCOMPARE(page.StatisticsTable->geometry().left(), w->RegistersTable->geometry().left());
-    QVERIFY(page.ResetStatsBtn->geometry().top() > w->RegistersBtns[1]->geometry().bottom());
+    QVERIFY(page.StatisticsTable->geometry().top() > page.RegistersTable->geometry().bottom());
+    QCOMPARE(page.StatisticsTable->geometry().left(), page.RegistersTable->geometry().left());
+    QVERIFY(page.ResetStatsBtn->geometry().top() > w->RegistersPage->RegistersBtns[1]->geometry().bottom());
     const QRect pageArea = w->TabSheets[2]->rect();
     for (QWidget* widget : {static_cast<QWidget*>(page.StatisticsTable), static_cast<QWidget*>(page.PlotBtn)})
       QVERIFY(pageArea.contains(widget->geometry()));
@@ -124,12 +125,13 @@ private slots:
     auto w = RegistersWindow();
     QTRY_COMPARE_WITH_TIMEOUT(w->CurrentMode, wmRegisters, 5000);
     TRegistersPage& page = *w->RegistersPage;
-    QTRY_COMPARE_WITH_TIMEOUT(w->RegistersTable->model()->index(1, 1).data().toString(), QString("ABC"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->RegistersTable->model()->index(0, 1).data().toString().isEmpty(), 10000);
+    const QAbstractItemModel* grid = page.RegistersTable->model();
+    QTRY_COMPARE_WITH_TIMEOUT(grid->index(1, 1).data().toString(), QString("ABC"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!grid->index(0, 1).data().toString().isEmpty(), 10000);
     QVERIFY(!page.CanPlot(2));  // text: not offered
     QVERIFY(!page.SetPlotted(2, true));
     QVERIFY(page.SetPlotted(1, true));
-    QTRY_VERIFY_WITH_TIMEOUT(!w->RegistersTable->model()->index(2, 1).data().toString().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!grid->index(2, 1).data().toString().isEmpty(), 10000);
     QVERIFY(page.SetPlotted(3, true));
 
     QTest::mouseClick(page.PlotBtn, Qt::LeftButton);
@@ -173,7 +175,7 @@ private slots:
     plot.Redraw();
     QCOMPARE(plot.Series[0]->name(), QString("Level, m"));
     dialogs_->FileToOpen = dir_.filePath("pump.rst");
-    w->CmdLineDeviceGiven = false;
+    w->RegistersPage->CmdLineDeviceGiven = false;
     w->RunOperation(opSelectDevice);
     QVERIFY(page.History.Chosen().empty());
   }

@@ -1,8 +1,11 @@
-// What the window tests share: dialogs that answer as a test says, files read
-// and written whole, the settings file for a port, and a frame from its text.
+// What the window tests share: the pages, dialogs that answer as a test says,
+// files read and written whole, the settings file for a port, and a frame
+// from its text.
 #pragma once
 
 #include <QDialog>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QStringList>
 #include <fstream>
 #include <functional>
@@ -11,7 +14,15 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/findbar.h"
+#include "app/logpanes.h"
+#include "app/masterpage.h"
+#include "app/monitorpage.h"
+#include "app/registerspage.h"
+#include "app/slavepage.h"
+#include "modes/registers.h"
 #include "protocol/packet.h"
+#include "serial/pty_pair.h"
 
 namespace mkptest {
 
@@ -21,6 +32,7 @@ public:
   QStringList Errors, Infos, Questions;
   bool AnswerYes = false;
   QString FileToOpen, FileToSave;
+  QString FilterToSave;  // the filter the user picks in a save dialog
   void Error(const QString& text) override { Errors << text; }
   void Information(const QString& text) override { Infos << text; }
   bool AskYesNo(const QString& text) override {
@@ -28,7 +40,10 @@ public:
     return AnswerYes;
   }
   QString OpenFile(const QString&, const QString&, const QString&) override { return FileToOpen; }
-  QString SaveFile(const QString&, const QString&, const QString&) override { return FileToSave; }
+  QString SaveFile(const QString&, const QString&, const QString&, QString* chosenFilter) override {
+    if (chosenFilter != nullptr) *chosenFilter = FilterToSave;
+    return FileToSave;
+  }
   // Answers the window's own dialogs; none: cancelled.
   std::function<bool(QDialog&)> Answer;
   int DialogsShown = 0;
@@ -64,5 +79,28 @@ inline std::vector<std::uint8_t> FrameOf(const std::string& text) {
   frame.resize(static_cast<std::size_t>(length));
   return frame;
 }
+
+// What a window test stands in: a scratch folder as the working folder, with
+// an mkpt.ini naming one end of a pseudo-terminal pair, and dialogs that
+// answer as the test says. Enter() in init(), Leave() in cleanup().
+struct TWindowScratch {
+  QTemporaryDir Dir;
+  std::shared_ptr<TAnsweringDialogs> Dialogs;
+  std::unique_ptr<TPtyPair> Pty;
+
+  bool Enter() {
+    previous_ = QDir::currentPath();
+    if (!Dir.isValid()) return false;
+    QDir::setCurrent(Dir.path());
+    Dialogs = std::make_shared<TAnsweringDialogs>();
+    Pty = std::make_unique<TPtyPair>();
+    WriteFile("mkpt.ini", IniFor(Pty->Path()));
+    return true;
+  }
+  void Leave() { QDir::setCurrent(previous_); }
+
+private:
+  QString previous_;
+};
 
 }  // namespace mkptest

@@ -85,8 +85,8 @@ private slots:
       QCOMPARE(w->StatusPanels[2]->text(), QString("Port settings OK"));
       QCOMPARE(w->PortSetupF->PortNumCBox->currentText(), QString::fromStdString(pty_->Path()));
       QCOMPARE(w->ModePageControl->currentIndex(), 0);
-      QCOMPARE(w->HdrCSPanel->text(), QString("FF FF FF FF"));
-      QCOMPARE(w->AutoIntervalEdit->text(), QString("1000"));
+      QCOMPARE(w->MasterPage->HdrCSPanel->text(), QString("FF FF FF FF"));
+      QCOMPARE(w->MasterPage->AutoIntervalEdit->text(), QString("1000"));
       // No: the settings file stays as it was.
       w->PortSetupF->SpeedCBox->setCurrentIndex(13);
       w->PortSetupF->Settings().SetSpeedIndex(13);
@@ -142,13 +142,13 @@ private slots:
     // The whole reason in the panel's tool tip.
     QCOMPARE(w->StatusPanels[2]->toolTip(),
              QString("Invalid port settings!  Cannot open /dev/mkpt-no-such-port: No such file or directory"));
-    w->HdrTextLE->setText("ab");
-    QCOMPARE(w->AllPacketTextLE->text(), QString("AB  AB 00 00 00"));
+    w->MasterPage->HdrTextLE->setText("ab");
+    QCOMPARE(w->MasterPage->AllPacketTextLE->text(), QString("AB  AB 00 00 00"));
   }
 
   void TheDispatcherShowsAFailureInItsOneBox() {
     auto w = Window();
-    w->AllPacketTextLE->setText(QString("00 ").repeated(2067));
+    w->MasterPage->AllPacketTextLE->setText(QString("00 ").repeated(2067));
     w->RunOperation(opSendPacket);
     QCOMPARE(dialogs_->Errors.size(), 1);
     QVERIFY(dialogs_->Errors[0].startsWith(QString::fromUtf8("Ошибочное действие : ")));
@@ -212,11 +212,11 @@ private slots:
 
   void MasterPageSendsTheFullPacketAndLogsTheReply() {
     auto w = Window();
-    w->HdrTextLE->setText("0A0B0C 010203 06 01 0100");
-    w->BodyTextLE->setText("05");
-    QCOMPARE(w->AllPacketTextLE->text(),
-             QString("0A 0B 0C 01 02 03 06 01 01 00  ") + w->HdrCSPanel->text() + " - 05  05 00 00 00");
-    QTest::mouseClick(w->SendBtn, Qt::LeftButton);
+    w->MasterPage->HdrTextLE->setText("0A0B0C 010203 06 01 0100");
+    w->MasterPage->BodyTextLE->setText("05");
+    QCOMPARE(w->MasterPage->AllPacketTextLE->text(),
+             QString("0A 0B 0C 01 02 03 06 01 01 00  ") + w->MasterPage->HdrCSPanel->text() + " - 05  05 00 00 00");
+    QTest::mouseClick(w->MasterPage->SendBtn, Qt::LeftButton);
     mkp::TPacketHolder request;
     QVERIFY(mkp::TextToPacket("0A0B0C.010203.06.01.0100 - 05", *request));
     const auto sent = pty_->Read(19, 5000);
@@ -253,18 +253,19 @@ private slots:
     auto w = Window();
     dialogs_->FileToOpen = dir_.filePath("device.smt");
     w->RunOperation(opLoadSlaveTable);
-    QCOMPARE(w->SlaveTable->model()->rowCount(), 1);  // nothing follows the entry in the file
-    QCOMPARE(w->SlaveTable->model()->index(0, 1).data().toString(), QString::fromStdString(ack));
+    QAbstractItemModel* table = w->SlavePage->SlaveTable->model();
+    QCOMPARE(table->rowCount(), 1);  // nothing follows the entry in the file
+    QCOMPARE(table->index(0, 1).data().toString(), QString::fromStdString(ack));
     w->ModePageControl->setCurrentIndex(1);
     QCOMPARE(w->CurrentMode, wmSlave);
     QVERIFY(w->Worker() != nullptr);
     QCOMPARE(Ask(*pty_, ping, ack), FrameOf(ack));
 
     // An edited cell counts for the next packet; the table keeps an empty row.
-    QVERIFY(w->SlaveTable->model()->setData(w->SlaveTable->model()->index(0, 1), QString::fromStdString(refusal)));
+    QVERIFY(table->setData(table->index(0, 1), QString::fromStdString(refusal)));
     QCOMPARE(Ask(*pty_, ping, refusal), FrameOf(refusal));
-    QVERIFY(w->SlaveTable->model()->setData(w->SlaveTable->model()->index(1, 0), "x"));
-    QCOMPARE(w->SlaveTable->model()->rowCount(), 3);
+    QVERIFY(table->setData(table->index(1, 0), "x"));
+    QCOMPARE(table->rowCount(), 3);
 
     // Master stops the responder; coming back starts a fresh one.
     w->ModePageControl->setCurrentIndex(0);
@@ -298,10 +299,10 @@ private slots:
     w->Arguments = QStringList{"/regsimple", " " + dir_.filePath("counter.rst") + " "};
     w->show();
     QTRY_COMPARE_WITH_TIMEOUT(w->CurrentMode, wmRegisters, 5000);
-    QVERIFY(!w->RegistersBtns[0]->isVisible());  // no "Selecr device"
+    QVERIFY(!w->RegistersPage->RegistersBtns[0]->isVisible());  // no "Selecr device"
     QVERIFY(w->StatusPanels[3]->text().startsWith(" counter"));  // the totals follow each second
     QVERIFY(w->MainItem("Autoscroll")->isChecked());
-    QAbstractItemModel* grid = w->RegistersTable->model();
+    QAbstractItemModel* grid = w->RegistersPage->RegistersTable->model();
     QTRY_COMPARE_WITH_TIMEOUT(grid->rowCount(), 1, 5000);  // the grid follows the table a moment later
     QCOMPARE(grid->index(0, 0).data().toString(), QString("Counter"));
     QTRY_COMPARE_WITH_TIMEOUT(grid->index(0, 1).data().toString(), QString("1000"), 10000);
@@ -314,7 +315,7 @@ private slots:
     for (const auto& seen : device.Seen())
       if (seen.Command == 8) written = seen.Text == "010203.0A0B0C.08.05.0300 - 01 07 00 ";
     QVERIFY(written);
-    QVERIFY(w->RegistersBtns[1]->isEnabled());
+    QVERIFY(w->RegistersPage->RegistersBtns[1]->isEnabled());
 
     // The address dialog: it shows the last address (255s when none), and OK
     // sends the requests and the writes to the address entered.
@@ -328,14 +329,14 @@ private slots:
       return true;
     };
     w->RunOperation(opChangeAddress);
-    QCOMPARE(w->DeviceAddress, std::string("1.2.9"));
-    QCOMPARE(w->Automat()->TargetAddress(), std::string("1.2.9"));
+    QCOMPARE(w->RegistersPage->DeviceAddress, std::string("1.2.9"));
+    QCOMPARE(w->RegistersPage->Automat()->TargetAddress(), std::string("1.2.9"));
     const int before = device.Count();
     QTRY_VERIFY_WITH_TIMEOUT(device.Count() > before + 1, 10000);
     QCOMPARE(device.Seen().back().Dst.Bytes[2], std::uint8_t{9});
     dialogs_->Answer = nullptr;  // Cancel changes nothing
     w->RunOperation(opChangeAddress);
-    QCOMPARE(w->DeviceAddress, std::string("1.2.9"));
+    QCOMPARE(w->RegistersPage->DeviceAddress, std::string("1.2.9"));
   }
 
   void TheAddressDialogNormalisesWhatItIsGiven() {
@@ -372,7 +373,7 @@ private slots:
     auto w = Window();
     w->Arguments = QStringList{"/REG", dir_.filePath("slow.rst")};
     w->ReadCommandLine();
-    QAbstractItemModel* grid = w->RegistersTable->model();
+    QAbstractItemModel* grid = w->RegistersPage->RegistersTable->model();
     QTRY_COMPARE(grid->rowCount(), 3);
     for (int row = 0; row < 3; ++row) QVERIFY(grid->setData(grid->index(row, 2), "7"));
     bool painted = false;
@@ -400,19 +401,19 @@ private slots:
     auto w = Window();
     w->Arguments = QStringList{"/REG", dir_.filePath("busy.rst")};
     w->ReadCommandLine();
-    QAbstractItemModel* grid = w->RegistersTable->model();
+    QAbstractItemModel* grid = w->RegistersPage->RegistersTable->model();
     QTRY_COMPARE_WITH_TIMEOUT(grid->index(0, 1).data().toString(), QString("1000"), 10000);
     QVERIFY(grid->setData(grid->index(0, 2), "7"));
     // The automaton now pauses for seconds; its step event, set from outside,
     // shows a step under way that does not end within the two seconds.
-    const std::string step = w->Automat()->StepEventName();
+    const std::string step = w->RegistersPage->Automat()->StepEventName();
     mkp::SetNamedEvent(step);
     const int before = device.Count();
     w->RunOperation(opTransmitRegisters);
     mkp::ResetNamedEvent(step);
     QCOMPARE(dialogs_->Infos, QStringList{"System busy. Try again."});
     QCOMPARE(device.Count(), before);
-    QVERIFY(w->RegistersBtns[1]->isEnabled());
+    QVERIFY(w->RegistersPage->RegistersBtns[1]->isEnabled());
   }
 
   void TheCommandLineIgnoresOtherSwitches() {
@@ -448,16 +449,16 @@ private slots:
   void TheRepeatIntervalRefusesBadValues() {
     auto w = Window();
     for (const char* bad : {"0", "-5", "100001", "abc"}) {
-      w->AutoIntervalEdit->setText(bad);
-      QCOMPARE(w->AutoIntervalEdit->palette().color(QPalette::Text), QColor(Qt::red));
-      QCOMPARE(w->AutoTimer->interval(), 1000);
+      w->MasterPage->AutoIntervalEdit->setText(bad);
+      QCOMPARE(w->MasterPage->AutoIntervalEdit->palette().color(QPalette::Text), QColor(Qt::red));
+      QCOMPARE(w->MasterPage->AutoTimer->interval(), 1000);
     }
-    w->AutoIntervalEdit->setText("100000");
-    QCOMPARE(w->AutoTimer->interval(), 100000);
-    QVERIFY(w->AutoIntervalEdit->palette().color(QPalette::Text) != QColor(Qt::red));
-    QTest::mouseClick(w->AutoCB, Qt::LeftButton);
-    QVERIFY(!w->SendBtn->isEnabled() && !w->ReceiveBtn->isEnabled());
-    QVERIFY(w->AutoTimer->isActive());
+    w->MasterPage->AutoIntervalEdit->setText("100000");
+    QCOMPARE(w->MasterPage->AutoTimer->interval(), 100000);
+    QVERIFY(w->MasterPage->AutoIntervalEdit->palette().color(QPalette::Text) != QColor(Qt::red));
+    QTest::mouseClick(w->MasterPage->AutoCB, Qt::LeftButton);
+    QVERIFY(!w->MasterPage->SendBtn->isEnabled() && !w->MasterPage->ReceiveBtn->isEnabled());
+    QVERIFY(w->MasterPage->AutoTimer->isActive());
   }
 };
 

@@ -29,6 +29,12 @@ wait_for() {
 export MKP_RUN_PREBUILT="$build"
 unset QT_QPA_PLATFORM  # the window goes to the virtual X server
 
+# --help prints the whole usage.
+"$root/scripts/run" --help >"$scratch/run.log" 2>&1 || fail "--help: exit status $?"
+for option in --slave --monitor --port --headless "arguments after --"; do
+  grep -q -- "$option" "$scratch/run.log" || fail "--help does not tell $option"
+done
+
 # Without a display: one line, then the command-line demonstration.
 env -u DISPLAY -u WAYLAND_DISPLAY "$root/scripts/run" >"$scratch/run.log" 2>&1 || fail "no display: exit status $?"
 head -1 "$scratch/run.log" | grep -q "^run: no display" || fail "no display: the first line does not say so"

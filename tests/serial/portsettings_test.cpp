@@ -57,8 +57,13 @@ TEST_F(PortSettingsTest, DefaultsListsAndSavedDefaultFile) {
   ExpectDefaults();
   ASSERT_EQ(settings_.PortItems().size(), 256u);
   EXPECT_EQ(settings_.PortItems().back(), "COM256");
-  EXPECT_EQ(settings_.SpeedItems().size(), 17u);
+  // The first version's 17 speeds, then the standard higher ones.
+  ASSERT_EQ(settings_.SpeedItems().size(), 27u);
   EXPECT_EQ(settings_.SpeedItems()[10], "7200");
+  EXPECT_EQ(settings_.SpeedItems()[16], "115200");
+  EXPECT_EQ(settings_.SpeedItems()[17], "230400");
+  EXPECT_EQ(settings_.SpeedItems()[21], "921600");
+  EXPECT_EQ(settings_.SpeedItems().back(), "4000000");
   EXPECT_EQ(settings_.ParityItems(), (std::vector<std::string>{"none", "Even", "Odd", "Mark", "Space"}));
   std::string path = (dir_ / "out.ini").string();
   ASSERT_TRUE(settings_.SaveSettings(path));
@@ -89,9 +94,26 @@ TEST_F(PortSettingsTest, BlankBeforeEqualsIsNoKeyAndLastLineWins) {
                     "StopBits=3\r\nPortNumber=COM2\r\nPortNumber=COM7\r\n");
   EXPECT_TRUE(settings_.LoadSettings(path));
   EXPECT_EQ(settings_.GetParity(), "NONE");     // not recognised
-  EXPECT_EQ(settings_.GetSpeed(), "4800");      // 12345 matches no item
+  EXPECT_EQ(settings_.GetSpeed(), "12345");     // a speed off the list is kept; the port decides
   EXPECT_EQ(settings_.GetStopBits(), "1.5");    // 3 matches no item
   EXPECT_EQ(settings_.GetPortName(), "COM7");
+}
+
+TEST_F(PortSettingsTest, ASpeedOffTheListIsKeptOnceAndSavedAsRead) {
+  EXPECT_TRUE(settings_.LoadSettings(Write("TransferRate=921600\r\n")));
+  EXPECT_EQ(settings_.GetSpeed(), "921600");
+  const std::size_t listed = settings_.SpeedItems().size();
+  EXPECT_TRUE(settings_.LoadSettings(Write("TransferRate= 250000 \r\n")));
+  EXPECT_TRUE(settings_.LoadSettings(Write("TransferRate=250000\r\n")));
+  EXPECT_EQ(settings_.GetSpeed(), "250000");
+  EXPECT_EQ(settings_.SpeedItems().size(), listed + 1);  // added once
+  for (const char* other : {"fast", "0", "-9600", "4000001", "96OO", ""}) {
+    settings_.SelectSpeed(other);
+    EXPECT_EQ(settings_.GetSpeed(), "250000") << other;
+  }
+  const std::string path = (dir_ / "saved.ini").string();
+  ASSERT_TRUE(settings_.SaveSettings(path));
+  EXPECT_NE(Read(path).find("TransferRate=250000\r\n"), std::string::npos);
 }
 
 TEST_F(PortSettingsTest, OnlyThePortLineLeavesTheRestAsTheyWere) {
@@ -162,7 +184,7 @@ TEST_F(PortSettingsTest, SelectorsAndEditsNotifyOnlyOnChange) {
   EXPECT_EQ(calls_, 1);
   EXPECT_EQ(lastSender_, TControl::Parity);
   settings_.SelectParity("mark");
-  settings_.SelectSpeed("9601");
+  settings_.SelectSpeed("96O1");  // no speed
   EXPECT_EQ(calls_, 1);
   settings_.SetReadIntervalText("7x5");
   EXPECT_EQ(settings_.ReadIntervalText(), "75");
