@@ -1,6 +1,10 @@
 // Turnaround of the Slave responder over a pseudo-terminal: from the last byte
 // of a request written on the line to the first byte of the answer read back,
 // for tables of 1, 100 and 1000 rows (the request matching the last row).
+// Then the same with a table of 1 row on a network port: the responder on
+// tcp://127.0.0.1 to a serial device server (ser2net, started here) whose
+// device is the pseudo-terminal, beside the local port in the same run, with
+// what the network path adds at the median.
 //
 // Usage: tool_slave_turnaround [REQUESTS [READ_INTERVAL_MS]]   (1000 and 1)
 #include <fcntl.h>
@@ -10,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -22,6 +27,7 @@
 #include "protocol/packet.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
+#include "serial/ser2net_server.h"
 
 namespace {
 
@@ -97,11 +103,21 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
-void RunTable(int rowCount, int requests, int readInterval) {
+struct TFigures {
+  double P50 = 0, P90 = 0, P99 = 0, Max = 0;
+  int Lost = 0;
+};
+
+// The responder on the pty itself, or (server) on a network port to the
+// server serving the pty.
+TFigures RunTable(int rowCount, int requests, int readInterval, bool network = false, bool charDelay = false) {
   TPty pty;
+  std::unique_ptr<mkptest::TSer2Net> server;
+  if (network) server = std::make_unique<mkptest::TSer2Net>(pty.Path, false, charDelay);
+  const std::string port = network ? server->Url() : pty.Path;
   mkp::TCOMPortChannel channel;
-  if (!channel.OpenPort(pty.Path, "115200", "1", "none", readInterval, 0))
-    throw std::runtime_error("cannot open " + pty.Path + ": " + channel.LastError());
+  if (!channel.OpenPort(port, "115200", "1", "none", readInterval, 0))
+    throw std::runtime_error("cannot open " + port + ": " + channel.LastError());
   mkp::TMKProtocolTransport transport(&channel);
   mkp::TSlaveTable table;
   table.SetRows(MakeRows(rowCount));
@@ -132,14 +148,16 @@ void RunTable(int rowCount, int requests, int readInterval) {
   }
   responder.Terminate();
   if (ms.empty()) {
-    std::printf("%5d rows: no answers\n", rowCount);
-    return;
+    std::printf("%5d rows%s: no answers\n", rowCount, network ? " (network)" : "");
+    return {};
   }
-  std::printf("%5d rows: %d requests, median %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms, "
+  const TFigures f{Percentile(ms, 0.5), Percentile(ms, 0.9), Percentile(ms, 0.99), *std::max_element(ms.begin(), ms.end()),
+                   lost};
+  std::printf("%5d rows%s: %d requests, median %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms, "
               "missing %d\n",
-              rowCount, requests, Percentile(ms, 0.5), Percentile(ms, 0.9), Percentile(ms, 0.99),
-              *std::max_element(ms.begin(), ms.end()), lost);
+              rowCount, network ? (charDelay ? " on tcp://127.0.0.1 via ser2net, its chardelay on" : " on tcp://127.0.0.1 via ser2net, chardelay: false") : "", requests, f.P50, f.P90, f.P99, f.Max, lost);
   std::fflush(stdout);
+  return f;
 }
 
 void TimeFindRow(int rowCount) {
@@ -175,6 +193,21 @@ int main(int argc, char** argv) {
   for (int rows : {1, 100, 1000}) TimeFindRow(rows);
   try {
     for (int rows : {1, 100, 1000}) RunTable(rows, requests, readInterval);
+    if (!mkptest::TSer2Net::Available()) {
+      std::printf("Network port: ser2net is not installed, not measured\n");
+      return 0;
+    }
+    std::printf("Local port and network port in the same run (1 row):\n");
+    const TFigures local = RunTable(1, requests, readInterval);
+    const TFigures network = RunTable(1, requests, readInterval, true);
+    const TFigures delayed = RunTable(1, requests, readInterval, true, true);
+    std::printf("Network path adds %.2f ms at the median (%.2f ms against %.2f ms, ratio %.2f), %.2f ms at p90; "
+                "target: under 1 ms at the median: %s\n",
+                network.P50 - local.P50, network.P50, local.P50, local.P50 > 0 ? network.P50 / local.P50 : 0.0,
+                network.P90 - local.P90, network.P50 - local.P50 < 1.0 ? "met" : "NOT MET");
+    std::printf("With the server's own default wait before it forwards (chardelay, about two character times at the "
+                "server's 9600 baud): %.2f ms more at the median (ratio %.2f)\n",
+                delayed.P50 - local.P50, local.P50 > 0 ? delayed.P50 / local.P50 : 0.0);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tool_slave_turnaround: %s\n", e.what());
     return 1;

@@ -6,7 +6,7 @@ MKP_JOBS="${MKP_JOBS:-$(nproc)}"
 
 # Packages the build, the tests, the demonstration and the Debian package need.
 MKP_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-              libbenchmark-dev nlohmann-json3-dev libpcre2-dev socat qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-wayland xvfb xauth
+              libbenchmark-dev nlohmann-json3-dev libpcre2-dev socat ser2net qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-wayland xvfb xauth
               desktop-file-utils tshark python3-dev pybind11-dev python3-pytest)
 
 # Installs, quietly, those of the given packages that are missing.

@@ -125,10 +125,41 @@ int RunMonitor(const std::vector<std::string>& arguments) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = limits.Deadline(Clock::now());
   int status = 0;
+  // A port over the network whose connection broke is connected again every
+  // second; the monitor reads on once it is back.
+  struct TReconnect {
+    mkp::TCOMPortChannel* Channel;
+    std::string Name;
+    bool Told = false;
+    Clock::time_point Next{};
+  };
+  std::vector<TReconnect> reconnects{{&session.Channel, port.Port}};
+  if (second) reconnects.push_back({second.get(), port2});
+  auto reconnect = [&](TReconnect& r) {
+    if (!r.Channel->PortLost() || !r.Channel->NetworkPort()) return false;
+    if (!r.Told) {
+      std::cerr << "mkptool monitor: " << r.Name << ": " << r.Channel->LastError() << "; connecting again" << std::endl;
+      r.Told = true;
+    }
+    if (Clock::now() >= r.Next) {
+      r.Next = Clock::now() + std::chrono::seconds(1);
+      if (r.Channel->OpenPort(r.Name, port.Speed, port.StopBits, port.Parity, port.ReadInterval, 0)) {
+        std::cerr << "mkptool monitor: " << r.Name << ": connected again" << std::endl;
+        r.Told = false;
+      }
+    }
+    return true;
+  };
   while (!StopRequested()) {
     if (limits.Count > 0 && frames.load() >= limits.Count) break;
     if (deadline && Clock::now() >= *deadline) break;
     if (monitor->Finished()) break;
+    bool reconnecting = false;
+    for (auto& r : reconnects) reconnecting = reconnect(r) || reconnecting;
+    if (reconnecting) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      continue;
+    }
     if (session.Channel.PortLost() || (second && second->PortLost())) {
       const mkp::TCOMPortChannel& lost = session.Channel.PortLost() ? session.Channel : *second;
       std::cerr << "mkptool monitor: the port " << lost.PortName() << " was lost: " << lost.LastError() << "\n";
@@ -170,8 +201,9 @@ const TCommandRegistrar registrar({
                 "   \"text\":\"0A0B0C.010203...\",\"decode\":\"0A0B0C>>010203 ...\"}\n"
                 "(bytes that formed no frame: \"good\":false and \"text\" the bytes in hex).\n"
                 "Stops after N valid frames, after S seconds, or on SIGINT or SIGTERM\n"
-                "(exit status 0); 1 when a port is lost, 2 for bad options or a port that\n"
-                "could not be opened.\n"
+                "(exit status 0); 1 when a port is lost (a network port whose connection\n"
+                "broke is connected again every second instead), 2 for bad options or a\n"
+                "port that could not be opened.\n"
                 "\n"
                 "Port options:\n") +
         PortOptionsHelp +

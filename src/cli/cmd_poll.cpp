@@ -39,6 +39,7 @@ public:
     const std::string& line = record.Text;
     if (line.rfind("-> ", 0) == 0 || line.rfind("<- ", 0) == 0) return;
     if (line.rfind("Registers automaton stopped: ", 0) == 0) return;
+    if (line == "Connection lost") return;  // the supervision tells it, with the port
     std::cerr << "mkptool poll: " << mkp::Cp1251ToUtf8(line) << std::endl;
   }
 };

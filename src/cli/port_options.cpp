@@ -11,8 +11,11 @@
 namespace mkptool {
 
 const char* const PortOptionsHelp =
-    "  --port NAME          serial port: COM1..COM256 (COMn is /dev/ttyS(n-1)) or a\n"
-    "                       device path such as /dev/ttyUSB0 (required)\n"
+    "  --port NAME          serial port: COM1..COM256 (COMn is /dev/ttyS(n-1)), a\n"
+    "                       device path such as /dev/ttyUSB0, or a port of a serial\n"
+    "                       device server: tcp://HOST:PORT (raw TCP) or\n"
+    "                       rfc2217://HOST:PORT (Telnet; the speed, parity and stop\n"
+    "                       bits are set on the server's port) (required)\n"
     "  --baud N             speed in bits per second (9600)\n"
     "  --parity P           none, odd, even, mark or space (none)\n"
     "  --stop S             stop bits: 1, 1.5 or 2 (1); Linux refuses 1.5\n"
@@ -21,6 +24,11 @@ const char* const PortOptionsHelp =
     "  --settings FILE      take all six settings from a mkpt.ini file; options\n"
     "                       after it override it; a file that names none of its\n"
     "                       keys is refused (\"no port settings found\")\n"
+    "  --echo               the adapter hands back every byte written (two-wire\n"
+    "                       RS-485): drop that echo after each write; bytes that\n"
+    "                       do not repeat the write are kept and read as received\n"
+    "  --rs485              ask the driver for RS-485 direction control (RTS on\n"
+    "                       while sending); where it has none, say so and go on\n"
     "  --timestamps         each pane line after the tab starts with its local time\n"
     "                       and the ms since the previous line of that pane:\n"
     "                       \"14:03:07.215 +16.042 \"; an answer's decode line ends\n"
@@ -112,6 +120,8 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
     options.WriteInterval = settings.GetWriteInterval();
     return true;
   });
+  table.push_back(Flag("--echo", options.Echo));
+  table.push_back(Flag("--rs485", options.Rs485));
   table.push_back(Flag("--timestamps", options.Timestamps));
   option("--pcap", [&options](const std::string& value, std::string& error) {
     if (value.empty()) {
@@ -155,6 +165,7 @@ TPortSession::~TPortSession() { Transport.SetFrameTap(nullptr); }
 bool TPortSession::Open(const TPortOptions& options, const std::string& port2) {
   Terminal.SetTimestamps(options.Timestamps);
   Decode.SetTimestamps(options.Timestamps);
+  Channel.SetLineOptions({options.Echo, options.Rs485});
   if (!Channel.OpenPort(options.Port, options.Speed, options.StopBits, options.Parity, options.ReadInterval,
                         options.WriteInterval)) {
     std::cerr << "Invalid port settings!\n";
@@ -162,6 +173,10 @@ bool TPortSession::Open(const TPortOptions& options, const std::string& port2) {
     if (!why.empty()) std::cerr << why << "\n";
     std::cerr.flush();
     return false;
+  }
+  if (const std::string note = Channel.LineOptionsNote(); !note.empty()) {
+    std::cerr << options.Port << ": " << note << "\n";
+    std::cerr.flush();
   }
   if (options.Pcap.empty()) return true;
   std::vector<std::string> interfaces{options.Port};

@@ -18,20 +18,22 @@
 namespace mkptool {
 
 struct TPortOptions {
-  std::string Port;           // "COM3" or a device path
+  std::string Port;           // "COM3", a device path, tcp://HOST:PORT or rfc2217://HOST:PORT
   std::string Speed = "9600";
   std::string StopBits = "1";
   std::string Parity = "none";
   int ReadInterval = 1;       // ms
   int WriteInterval = 0;      // ms; 0 writes at once
   bool Timestamps = false;    // --timestamps: the time of each pane line
+  bool Echo = false;          // --echo: drop the echo of each write
+  bool Rs485 = false;         // --rs485: ask the driver for RS-485 direction control
   std::string Pcap;           // --pcap FILE: every frame also goes to this capture
 };
 
 // Adds the port options to a command's option table: --port NAME, --baud N,
 // --parity none|odd|even|mark|space, --stop 1|1.5|2, --read-interval MS,
 // --write-interval MS, --settings FILE (all six taken from a "mkpt.ini"
-// file), --timestamps and --pcap FILE.
+// file), --echo, --rs485, --timestamps and --pcap FILE.
 void AddPortOptions(TOptionTable& table, TPortOptions& options);
 // The options every port command takes: the analysis switches and the port
 // options.
@@ -61,7 +63,9 @@ struct TPortSession {
 
   // Opens the port (and sets the panes' time stamps); on failure prints "Invalid port settings!" to standard
   // error, and the channel's reason on a second line, and returns false (the
-  // command then exits with status 2). With --pcap it then creates the
+  // command then exits with status 2). A line option the port cannot take
+  // ("RS-485 mode not supported by this port") is told on standard error;
+  // the port opens all the same. With --pcap it then creates the
   // capture, one interface for the port and one for port2 when given, and
   // hands it every frame the transport moves; a capture that cannot be
   // created is a failure too ("mkptool: FILE: cannot create: reason"). A

@@ -18,6 +18,29 @@ constexpr auto ReopenSpacing = 1s;
 
 }  // namespace
 
+bool ReconnectNetworkPort(mkp::TCOMPortChannel& channel, const TPortOptions& port, const std::string& command) {
+  auto report = [&command](const std::string& text) {
+    const std::string line = "mkptool " + command + ": " + text + "\n";
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
+    std::cerr.flush();
+  };
+  report(port.Port + ": " + channel.LastError() + "; connecting again");
+  std::string told;
+  while (!StopRequested()) {
+    if (channel.OpenPort(port.Port, port.Speed, port.StopBits, port.Parity, port.ReadInterval, port.WriteInterval)) {
+      report(port.Port + ": connected again");
+      return true;
+    }
+    if (const std::string why = channel.LastError(); why != told) {
+      report("cannot connect to " + port.Port + " again: " + why + "; trying every second");
+      told = why;
+    }
+    for (auto until = Clock::now() + ReopenSpacing; Clock::now() < until && !StopRequested();)
+      std::this_thread::sleep_for(Turn);
+  }
+  return false;
+}
+
 int SuperviseWorker(const TSupervision& s) {
   mkp::TCOMPortChannel& channel = s.Session->Channel;
   const std::string prefix = "mkptool " + s.Command + ": ";
@@ -36,6 +59,12 @@ int SuperviseWorker(const TSupervision& s) {
       const std::string why = mkp::TWorkerThread::FailureText(s.Worker->Failure());
       if (!why.empty()) report(why);
       return 1;
+    }
+    if (channel.PortLost() && channel.NetworkPort()) {
+      // A line over the network comes back; the worker is held meanwhile.
+      mkp::TWorkerPause hold(s.Worker);
+      ReconnectNetworkPort(channel, s.Port, s.Command);
+      continue;
     }
     if (channel.PortLost()) {
       report("the port was lost: " + channel.LastError());

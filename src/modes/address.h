@@ -2,6 +2,8 @@
 // decimal numbers joined by ".".
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +22,19 @@ std::string SetAddressText(std::string_view text);
 // that is not an integer stops there: bytes already set stay set. Returns the
 // number of bytes set.
 int ApplyAddressText(std::string_view text, TVorelAddr& address);
+
+// A bus address typed by the user: six hex digits, first byte first, as the
+// packet text shows it ("0A0B0C"), or three whole numbers 0..255 joined by "."
+// as the address dialog shows it ("10.11.12"); blanks at both ends ignored.
+// None for anything else.
+std::optional<TVorelAddr> ParseBusAddress(std::string_view text);
+// "0A0B0C": the six hex digits of the packet text.
+std::string BusAddressHex(const TVorelAddr& address);
+// "10.11.12": the address dialog's form.
+std::string BusAddressDotted(const TVorelAddr& address);
+// The address as a number whose most significant byte is the first (the
+// order in which the address text reads, and in which a range counts).
+std::uint32_t BusAddressNumber(const TVorelAddr& address);
+TVorelAddr BusAddressFromNumber(std::uint32_t number);
 
 }  // namespace mkp

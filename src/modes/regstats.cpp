@@ -86,8 +86,6 @@ std::string StatsLine(const TRequestStats& s) {
          " max_ms=" + StatsMsText(s.MaxMs);
 }
 
-namespace {
-
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (const char c : text) {
@@ -105,8 +103,6 @@ std::string JsonString(const std::string& text) {
   }
   return out + "\"";
 }
-
-}  // namespace
 
 std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows, bool final) {
   std::string out = "{\"cycle\":" + std::to_string(cycle) + (final ? ",\"final\":true" : "") + ",\"requests\":[";

@@ -88,5 +88,8 @@ std::string StatsLine(const TRequestStats& stats);
 // "final":true after the cycle number: its figures may include an unfinished
 // cycle.
 std::string StatsJson(long long cycle, const std::vector<TRequestStats>& rows, bool final = false);
+// A JSON string of the text (quotes, backslashes and control characters
+// escaped; other bytes as they are).
+std::string JsonString(const std::string& text);
 
 }  // namespace mkp

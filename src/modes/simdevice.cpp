@@ -5,11 +5,13 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <random>
 #include <thread>
 
 #include "modes/write_packet.h"
 #include "protocol/transport.h"
 #include "serial/line.h"
+#include "text/hextext.h"
 #include "text/numtext.h"
 #include "text/textcut.h"
 
@@ -88,10 +90,22 @@ bool TDeviceSimulator::Answer(const TMKPPacket& received, TMKPPacket& answer) {
     return true;
   }
   if (received.DstAddr == address_ && AnswerWrite(received, answer)) return true;
-  if (table_ == nullptr) return false;
-  const auto rows = table_->Snapshot();
-  const int row = FindSlaveRow(*rows, received);
-  return row >= 1 && BuildSlaveAnswer(*rows, row, answer);
+  if (table_ != nullptr) {
+    const auto rows = table_->Snapshot();
+    const int row = FindSlaveRow(*rows, received);
+    if (row >= 1 && BuildSlaveAnswer(*rows, row, answer)) return true;
+  }
+  // What a device says to its own address when it has nothing better: a ping
+  // is acknowledged, a read of a register it does not have gets the error
+  // "no such variable".
+  if (!(received.DstAddr == address_) || (received.Command != CmdPing && received.Command != CmdRead)) return false;
+  answer.DstAddr = received.SrcAddr;
+  answer.SrcAddr = address_;
+  answer.Command = received.Command == CmdPing ? CmdAck : CmdError;
+  answer.DataType = 0;
+  answer.DataLen = received.Command == CmdPing ? 0 : 1;
+  if (answer.DataLen > 0) answer.Data[0] = ErrorNoSuchVariable;
+  return true;
 }
 
 bool TDeviceSimulator::AnswerRead(const TMKPPacket& received, TMKPPacket& answer) {
@@ -168,44 +182,124 @@ TDeviceSimulator::TFault TDeviceSimulator::NextReadFault() {
   ++reads_;
   auto due = [this](int every) { return every > 0 && reads_ % every == 0; };
   if (due(misbehaviour_.DropEvery)) return TFault::Drop;
+  if (due(misbehaviour_.SilentEvery)) return TFault::Silent;
   if (due(misbehaviour_.CorruptEvery)) return TFault::Corrupt;
   if (due(misbehaviour_.WrongEvery)) return TFault::Wrong;
+  if (due(misbehaviour_.GarbageEvery)) return TFault::Garbage;
   return TFault::None;
 }
 
-void TDeviceSimulator::SendCorrupted(const TMKPPacket& answer) {
+void TDeviceSimulator::Count(std::uint64_t TCounters::*counter) {
+  std::lock_guard lk(countersLock_);
+  ++(counters_.*counter);
+}
+
+TDeviceSimulator::TCounters TDeviceSimulator::Counters() const {
+  std::lock_guard lk(countersLock_);
+  return counters_;
+}
+
+void TDeviceSimulator::SendFaulty(const TMKPPacket& answer, bool corrupt) {
   std::vector<std::uint8_t> frame(FrameBufferSize);
   int length = 0;
   TSerialLine* line = transport_->Channel();
-  if (line == nullptr || !BuildFrame(answer, frame.data(), length) || length <= 0) return;
-  frame[static_cast<std::size_t>(length - 1)] ^= 0x5A;  // the last checksum byte
-  std::size_t count = static_cast<std::size_t>(length);
-  if (line->WriteBytes(frame.data(), count))
-    transport_->AddTerminalLine("-> " + PacketToText(answer) + " (checksum broken on purpose)",
-                                TLineStamp::Now(TLineKind::Sent));
+  if (line == nullptr || !BuildFrame(answer, frame.data(), length) || length <= 1) return;
+  if (corrupt) frame[static_cast<std::size_t>(length - 1)] ^= 0x5A;  // the last checksum byte
+  const int splitMs = misbehaviour_.SplitMs;
+  std::size_t first = splitMs > 0 ? static_cast<std::size_t>(length) / 2 : static_cast<std::size_t>(length);
+  std::size_t count = first;
+  if (!line->WriteBytes(frame.data(), count)) return;
+  if (splitMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(splitMs));
+    count = static_cast<std::size_t>(length) - first;
+    if (!line->WriteBytes(frame.data() + first, count)) return;
+  }
+  std::string notes;
+  if (splitMs > 0) notes = "written in two parts " + std::to_string(splitMs) + " ms apart";
+  if (corrupt) notes += std::string(notes.empty() ? "" : ", ") + "checksum broken on purpose";
+  transport_->AddTerminalLine("-> " + PacketToText(answer) + " (" + notes + ")", TLineStamp::Now(TLineKind::Sent));
+}
+
+void TDeviceSimulator::SendGarbage() {
+  TSerialLine* line = transport_->Channel();
+  if (line == nullptr) return;
+  if (garbageSeed_ == 0) garbageSeed_ = VorelAddrToInt(address_) * 2654435761u + 1;
+  std::mt19937 random(garbageSeed_++);
+  std::vector<std::uint8_t> bytes(8 + random() % 17);
+  for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+  std::size_t count = bytes.size();
+  if (line->WriteBytes(bytes.data(), count))
+    transport_->AddTerminalLine(
+        "-> " + BytesToHexText(bytes.data(), bytes.size(), static_cast<long>(bytes.size())) + "(garbage on purpose)",
+        TLineStamp::Now(TLineKind::Sent));
+}
+
+void TDeviceSimulator::Handle(const TMKPPacket& received) {
+  if (transport_ == nullptr) return;
+  TPacketHolder answer;
+  if (!Answer(received, *answer)) return;
+  const TFault fault = lastWasRead_ ? NextReadFault() : TFault::None;
+  if (lastWasRead_) Count(&TCounters::Requests);
+  switch (fault) {
+    case TFault::Drop:
+      Count(&TCounters::Dropped);
+      return;
+    case TFault::Silent:
+      Count(&TCounters::Silent);
+      return;
+    case TFault::Corrupt:
+      Count(&TCounters::Corrupted);
+      break;
+    case TFault::Wrong:
+      // Another data type of the same addressing (odd stays odd).
+      answer->DataType = static_cast<std::uint8_t>(answer->DataType ^ 0x40);
+      Count(&TCounters::Wrong);
+      break;
+    case TFault::Garbage:
+      Count(&TCounters::Garbage);
+      break;
+    case TFault::None:
+      break;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(misbehaviour_.DelayMs, 0)));
+  if (fault == TFault::Garbage) SendGarbage();
+  if (misbehaviour_.SplitMs > 0 || fault == TFault::Corrupt)
+    SendFaulty(*answer, fault == TFault::Corrupt);
+  else
+    transport_->SendPacket(*answer);
+  if (misbehaviour_.SplitMs > 0) Count(&TCounters::Split);
+  Count(&TCounters::Answered);
+}
+
+void TDeviceSimulator::ServeLine(TMKProtocolTransport& transport, TFrameSplitter& splitter,
+                                 std::chrono::milliseconds slice,
+                                 const std::function<void(const TMKPPacket& frame)>& onFrame) {
+  std::vector<std::vector<std::uint8_t>> frames;
+  const TMonoTime deadline = TMonoClock::now() + slice;
+  // Answers go out after the read: the transport is not free inside it.
+  const bool usable = transport.ReceivePieces(
+      deadline,
+      [&](const TBusPiece& piece, const TMKPPacket* packet) {
+        if (packet == nullptr) return false;
+        frames.push_back(piece.Bytes);
+        return true;
+      },
+      splitter);
+  if (!usable && frames.empty() && TMonoClock::now() < deadline) std::this_thread::sleep_until(deadline);
+  for (const auto& bytes : frames) {
+    std::vector<std::uint8_t> frame(FrameBufferSize, 0);
+    std::copy_n(bytes.begin(), std::min(bytes.size(), frame.size()), frame.begin());
+    TPacketHolder received;
+    if (ParseFrame(frame.data(), *received)) onFrame(*received);
+  }
 }
 
 void TDeviceSimulator::Execute() {
+  TFrameSplitter splitter;
   for (;;) {
     if (transport_ != nullptr) {
       try {
-        TPacketHolder received;
-        if (transport_->ReceivePacket(*received)) {
-          TPacketHolder answer;
-          if (Answer(*received, *answer)) {
-            const TFault fault = lastWasRead_ ? NextReadFault() : TFault::None;
-            // Another data type of the same addressing (odd stays odd).
-            if (fault == TFault::Wrong) answer->DataType = static_cast<std::uint8_t>(answer->DataType ^ 0x40);
-            if (fault != TFault::Drop) {
-              std::this_thread::sleep_for(std::chrono::milliseconds(std::max(misbehaviour_.DelayMs, 0)));
-              if (fault == TFault::Corrupt) {
-                SendCorrupted(*answer);
-              } else {
-                transport_->SendPacket(*answer);
-              }
-            }
-          }
-        }
+        ServeLine(*transport_, splitter, ReadSlice, [this](const TMKPPacket& received) { Handle(received); });
       } catch (const std::exception& e) {
         transport_->AddTerminalLine(TSlaveAutoRepeater::ErrorLine(e.what()));
       }

@@ -34,6 +34,11 @@ std::optional<TMonoTime> TFrameSplitter::HeldSince() const {
   return times_.front();
 }
 
+std::optional<TMonoTime> TFrameSplitter::HeldUntil() const {
+  if (times_.empty()) return std::nullopt;
+  return times_.back();
+}
+
 std::vector<TBusPiece> TFrameSplitter::Take() {
   std::vector<TBusPiece> taken;
   taken.swap(pieces_);

@@ -50,6 +50,8 @@ public:
   // The arrival of the oldest byte held, if any: no piece still to come from
   // this splitter starts earlier.
   std::optional<TMonoTime> HeldSince() const;
+  // The arrival of the newest byte held, if any.
+  std::optional<TMonoTime> HeldUntil() const;
   // The pieces complete so far, oldest first.
   std::vector<TBusPiece> Take();
   bool HasPieces() const { return !pieces_.empty(); }

@@ -216,6 +216,7 @@ static std::string DroppedBytesLine(std::size_t bytes, bool modeSwitch) {
 void TMKProtocolTransport::ReportDropped() {
   if (channel_ == nullptr) return;
   if (const std::size_t dropped = channel_->TakeDropped()) AddTerminalLine(DroppedBytesLine(dropped, false));
+  if (const std::string lost = channel_->TakeLostReport(); !lost.empty()) AddTerminalLine(lost);
 }
 
 std::size_t TMKProtocolTransport::DropWaiting(TMonoTime arrivedBefore) {
@@ -229,6 +230,15 @@ std::size_t TMKProtocolTransport::DropWaiting(TMonoTime arrivedBefore) {
 
 bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece,
                                          const TSerialLine::TInterrupted& interrupted) {
+  return ReadPieces(deadline, onPiece, nullptr, interrupted);
+}
+
+bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter& splitter) {
+  return ReadPieces(deadline, onPiece, &splitter, nullptr);
+}
+
+bool TMKProtocolTransport::ReadPieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter* carried,
+                                      const TSerialLine::TInterrupted& interrupted) {
   std::lock_guard io(ioLock_);
   if (channel_ == nullptr) return false;
   ReportDropped();
@@ -236,7 +246,8 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
   std::vector<TSerialLine::TArrival> arrivals;
   bool done = false;
   while (!done && TMonoClock::now() < deadline) {
-    TFrameSplitter splitter;
+    TFrameSplitter own;
+    TFrameSplitter& splitter = carried != nullptr ? *carried : own;
     std::size_t fed = 0;
     // The read rides out a silence while what it holds may still become a frame.
     auto unfinished = [&](const std::uint8_t* bytes, std::size_t count) {
@@ -247,7 +258,18 @@ bool TMKProtocolTransport::ReceivePieces(TMonoTime deadline, const TPieceHandler
     if (!channel_->Read(buffer.data(), buffer.size(), count, {unfinished, nullptr, &deadline, &arrivals, interrupted}))
       return false;
     splitter.FeedRead(buffer.data(), fed, count, arrivals);
-    splitter.Flush();
+    // A splitter of its own settles all after each read. A carried one holds
+    // what may still become a frame (for the next read, or the next call)
+    // until the line has been silent for longer than a frame's silences
+    // last, and settles bad bytes held waiting for the next frame start once
+    // a read ended at a silence.
+    const TMonoTime now = TMonoClock::now();
+    const auto held = splitter.HeldUntil();
+    if (carried == nullptr ||
+        (splitter.Unfinished()
+             ? held && now - *held > std::chrono::duration_cast<TMonoClock::duration>(channel_->FrameGap())
+             : count < buffer.size() && now < deadline))
+      splitter.Flush();
     for (const TBusPiece& piece : splitter.Take()) {
       TPacketHolder packet;
       std::vector<std::uint8_t> frame(FrameBufferSize, 0);

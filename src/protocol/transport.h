@@ -128,6 +128,12 @@ public:
   using TPieceHandler = std::function<bool(const TBusPiece& piece, const TMKPPacket* packet)>;
   bool ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece,
                      const TSerialLine::TInterrupted& interrupted = nullptr);
+  // The same for a reader that watches the line call after call (a simulated
+  // device, a bus scan): the splitter is the caller's and lives on, so a frame
+  // that the deadline cuts is put together by the next call instead of being
+  // given up as bad bytes. What it holds is settled when the line has been
+  // silent for longer than the line's frame gap.
+  bool ReceivePieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter& splitter);
   // Drops the bytes that arrived before the given moment and wait unread (a
   // mode switch: what came while no mode read the line) and says how many in
   // the terminal pane; the count (0: no line).
@@ -190,7 +196,12 @@ private:
   // to the tap. Takes the log lock; LogFrameLocked with it held.
   void LogFrame(const TFrameLines& lines, const TLineStamp& stamp);
   void LogFrameLocked(const TFrameLines& lines, const TLineStamp& stamp);
-  // Says in the terminal pane how many bytes the line dropped unread, if any.
+  // The two ReceivePieces: a splitter of their own for each read, or the
+  // caller's carried from read to read.
+  bool ReadPieces(TMonoTime deadline, const TPieceHandler& onPiece, TFrameSplitter* carried,
+                  const TSerialLine::TInterrupted& interrupted);
+  // Says in the terminal pane how many bytes the line dropped unread, if any,
+  // and that a line over the network was lost.
   void ReportDropped();
   // The log lock is held. The record made for the pane.
   TPaneLine AddLineLocked(TLogPane* pane, TLineTimer& timer, const std::string& text, const TLineStamp& stamp);

@@ -73,7 +73,33 @@ std::string TCOMPortChannel::DevicePath() const {
 
 std::unique_ptr<TLineStream> TCOMPortChannel::OpenStream(const std::string& portName, const TLineSettings& settings,
                                                          std::string& devicePath) {
+  if (IsNetworkPortName(portName)) {
+    devicePath = portName;
+    return OpenNetworkStream(portName, settings);
+  }
   return OpenTtyStream(portName, settings, devicePath);
+}
+
+void TCOMPortChannel::SetLineOptions(const TLineOptions& options) {
+  rs485_ = options.Rs485;
+  if (!options.Echo && echo_.exchange(false)) {
+    std::lock_guard wl(waitingLock_);
+    ReleaseEchoLocked();
+    arrived_.notify_all();
+  }
+  echo_ = options.Echo;
+}
+
+TLineOptions TCOMPortChannel::LineOptions() const { return {echo_.load(), rs485_.load()}; }
+
+std::string TCOMPortChannel::LineOptionsNote() const {
+  std::lock_guard lk(infoLock_);
+  return optionsNote_;
+}
+
+std::string TCOMPortChannel::TakeLostReport() {
+  if (!network_.load() || !lost_.load() || lostReported_.exchange(true)) return {};
+  return LastErrorBrief();
 }
 
 bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& speed,
@@ -89,12 +115,16 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
     // What the driver queued before the open came at times no one knows: it
     // goes, and counts towards the bytes the open discards.
     discarded = stream->DiscardQueuedInput();
+    const bool rs485 = rs485_.load() && stream->EnableRs485();
     {
       std::unique_lock hl(handleLock_);
       baud_ = stream->BitRate();
       frameGap_ = stream->FrameGap();
+      echoAllowance_ = stream->EchoAllowance();
       stream_ = std::move(stream);
     }
+    rs485Active_ = rs485;
+    network_ = IsNetworkPortName(portName);
     {
       std::lock_guard lk(infoLock_);
       portName_ = devicePath == portName ? portName : UpperCase(Trim(portName));
@@ -104,6 +134,7 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
       devicePath_ = devicePath;
       lastError_.clear();
       lastBrief_.clear();
+      optionsNote_ = rs485_.load() && !rs485 ? Rs485UnsupportedText : "";
     }
   } catch (const ECantOpenPort& e) {
     SetLastError(e.what(), e.Brief());
@@ -115,9 +146,26 @@ bool TCOMPortChannel::OpenPort(const std::string& portName, const std::string& s
     return false;
   }
   lost_ = false;
+  lostReported_ = false;
+  echoDropped_ = 0;
+  echoMismatches_ = 0;
   StartReader();
   state_ = psOk;
   DiscardInput(discarded, interrupted);
+  if (lost_.load() && network_.load()) {
+    // The server took the connection and closed it again at once (its port
+    // busy, a limit of users): no open. Its own words are the short reason.
+    std::string brief;
+    {
+      std::shared_lock hl(handleLock_);
+      if (stream_) brief = stream_->Greeting();
+    }
+    const std::string why = LastError();
+    if (brief.empty() || brief.size() > 60) brief = LastErrorBrief();
+    ClosePort();
+    SetLastError(why, brief);
+    return false;
+  }
   return true;
 }
 
@@ -147,6 +195,9 @@ void TCOMPortChannel::StartReader() {
   dropped_ = 0;
   readerEnded_ = false;
   readerFailure_.clear();
+  readerBrief_.clear();
+  echoExpected_.clear();
+  echoHeld_.clear();
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   reader_ = std::thread(&TCOMPortChannel::ReaderLoop, this, stream, wakeFd_);
 }
@@ -176,6 +227,12 @@ void TCOMPortChannel::ReaderLoop(TLineStream* stream, int wake) {
     {
       std::lock_guard wl(waitingLock_);
       if (readerEnded_) return;
+      // An echo overdue: what came of it is kept as received.
+      if (!echoExpected_.empty() && Clock::now() >= echoDeadline_) {
+        ++echoMismatches_;
+        ReleaseEchoLocked();
+        arrived_.notify_all();
+      }
     }
     pollfd p[2] = {{stream->Descriptor(), POLLIN, 0}, {wake, POLLIN, 0}};
     const timespec ts = ToTimespec(std::chrono::milliseconds(50));
@@ -195,33 +252,80 @@ void TCOMPortChannel::ReaderLoop(TLineStream* stream, int wake) {
     const TMonoTime now = Clock::now();
     std::lock_guard wl(waitingLock_);
     if (!bytes.empty()) {
-      waitingBytes_ += bytes.size();
-      waiting_.push_back({std::move(bytes), now});
+      if (!echoExpected_.empty()) FilterEchoLocked(bytes, now);
+      if (!bytes.empty()) QueueLocked(std::move(bytes), now);
       bytes = {};
-      while (waitingBytes_ > WaitingLimit) {
-        // The oldest bytes go: a full line read only now and then keeps the newest.
-        const std::size_t front = waiting_.front().Bytes.size() - waitingFront_;
-        dropped_ += front;
-        waitingBytes_ -= front;
-        waiting_.pop_front();
-        waitingFront_ = 0;
-      }
       arrived_.notify_all();
     }
     const bool hangUp = (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p[0].revents & POLLIN);
     if (!ok || hangUp) {
       readerFailure_ = ok || failure.empty() ? std::string("The port was lost (hang-up)") : failure;
+      readerBrief_ = stream->LostBrief();
       readerEnded_ = true;
+      ReleaseEchoLocked();
       lost_ = true;
-      SetLastError(readerFailure_);
+      SetLastError(readerFailure_, readerBrief_);
       arrived_.notify_all();
       return;
     }
   }
 }
 
+void TCOMPortChannel::QueueLocked(std::vector<std::uint8_t> bytes, TMonoTime arrived) {
+  waitingBytes_ += bytes.size();
+  waiting_.push_back({std::move(bytes), arrived});
+  while (waitingBytes_ > WaitingLimit) {
+    // The oldest bytes go: a full line read only now and then keeps the newest.
+    const std::size_t front = waiting_.front().Bytes.size() - waitingFront_;
+    dropped_ += front;
+    waitingBytes_ -= front;
+    waiting_.pop_front();
+    waitingFront_ = 0;
+  }
+}
+
+void TCOMPortChannel::FilterEchoLocked(std::vector<std::uint8_t>& bytes, TMonoTime arrived) {
+  std::size_t matched = 0;
+  while (matched < bytes.size() && !echoExpected_.empty()) {
+    if (bytes[matched] != echoExpected_.front()) {
+      // Not the echo after all: everything is kept, in the order it came.
+      ++echoMismatches_;
+      ReleaseEchoLocked();
+      return;
+    }
+    echoExpected_.pop_front();
+    ++matched;
+  }
+  if (matched > 0) {
+    echoHeld_.push_back({std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(matched)),
+                         arrived});
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(matched));
+  }
+  if (echoExpected_.empty()) {
+    for (const TChunk& chunk : echoHeld_) echoDropped_ += chunk.Bytes.size();
+    echoHeld_.clear();
+  }
+}
+
+void TCOMPortChannel::ReleaseEchoLocked() {
+  for (TChunk& chunk : echoHeld_) QueueLocked(std::move(chunk.Bytes), chunk.Arrived);
+  echoHeld_.clear();
+  echoExpected_.clear();
+}
+
+void TCOMPortChannel::ExpectEcho(const std::uint8_t* bytes, std::size_t count) {
+  // The echo comes as the bytes go out: their wire time, and the line's own
+  // delay on top.
+  const auto wire = std::chrono::microseconds(static_cast<long long>(count) * 11'000'000 / std::max(1u, baud_.load()));
+  std::lock_guard wl(waitingLock_);
+  echoExpected_.insert(echoExpected_.end(), bytes, bytes + count);
+  const TMonoTime due = Clock::now() + 2 * wire + echoAllowance_.load();
+  echoDeadline_ = echoExpected_.size() > count ? std::max(echoDeadline_, due) : due;
+}
+
 std::size_t TCOMPortChannel::DiscardWaiting(TMonoTime arrivedBefore) {
   std::lock_guard wl(waitingLock_);
+  ReleaseEchoLocked();
   std::size_t count = std::exchange(dropped_, 0);
   while (!waiting_.empty() && waiting_.front().Arrived < arrivedBefore) {
     const std::size_t front = waiting_.front().Bytes.size() - waitingFront_;
@@ -284,9 +388,15 @@ bool TCOMPortChannel::WriteAllLocked(const std::uint8_t* buffer, std::size_t cou
       std::chrono::milliseconds(2000 + static_cast<long long>(count) * 11000 / std::max(1u, baud_.load()));
   std::string failure;
   bool lost = false;
+  // Awaited before the bytes go, so that a quick echo is not taken for line bytes.
+  if (echo_.load()) ExpectEcho(buffer, count);
   if (stream_->WriteAll(buffer, count, Clock::now() + limit, failure, lost)) return true;
+  if (echo_.load()) {
+    std::lock_guard wl(waitingLock_);
+    ReleaseEchoLocked();
+  }
   if (lost) lost_ = true;
-  SetLastError(failure);
+  SetLastError(failure, lost ? stream_->LostBrief() : std::string());
   return false;
 }
 
@@ -451,8 +561,9 @@ bool TCOMPortChannel::ReadLocked(std::uint8_t* buffer, std::size_t maximum, std:
   // The line failed and nothing is left to read: say so, and wait out the
   // read's time-out so that callers polling in a loop do not spin.
   const std::string failure = readerFailure_;
+  const std::string brief = readerBrief_;
   wl.unlock();
-  SetLastError(failure);
+  SetLastError(failure, brief);
   const TMonoTime end = std::min(total, Clock::now() + std::chrono::milliseconds(2 + maximum));
   while (Clock::now() < end) {
     std::this_thread::sleep_until(options.Interrupted ? std::min(end, Clock::now() + TSerialLine::InterruptCheck) : end);

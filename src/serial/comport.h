@@ -1,8 +1,23 @@
 // TCOMPortChannel: the one serial port of the system.
 //
-// Port names: "COMn" (any case) is /dev/ttyS(n-1); a name containing "/" is a
-// device path used exactly as written (/dev/ttyUSB0, /dev/serial/by-id/...,
-// a pseudo-terminal).
+// Port names: "COMn" (any case) is /dev/ttyS(n-1); "tcp://HOST:PORT" is a
+// raw TCP connection to a serial device server and "rfc2217://HOST:PORT" a
+// Telnet connection to one whose line the open sets (speed, parity, stop
+// bits); any other name containing "/" is a device path used exactly as
+// written (/dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal). All three
+// kinds of line carry their bytes through a TLineStream; everything below is
+// the same for them. A network line that breaks while working is lost like a
+// pulled adapter: PortLost(), LastErrorBrief() "Connection lost", and the next
+// OpenPort connects again.
+//
+// Line options (SetLineOptions). Echo: some two-wire RS-485 adapters hand back
+// every byte written; after each write the reader drops the bytes that repeat
+// it exactly, as they come, so no read ever sees them. Bytes that differ from
+// what was written (or an echo that stops short) are kept and read as
+// received, those already matched included: nothing is lost silently. RS-485:
+// the open asks the driver for RS-485 direction control (RTS on while
+// sending); where the driver has none the port still opens and
+// LineOptionsNote() says "RS-485 mode not supported by this port".
 //
 // Opening sets a raw 8-bit line with the chosen speed, parity and stop bits,
 // asks the driver for low-latency delivery where it has it, and discards what
@@ -70,6 +85,15 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Options of the line beyond the port settings.
+struct TLineOptions {
+  bool Echo = false;   // drop the echo of each write
+  bool Rs485 = false;  // ask for RS-485 direction control at the open
+};
+
+// What LineOptionsNote() says when the driver has no RS-485 mode.
+inline constexpr const char* Rs485UnsupportedText = "RS-485 mode not supported by this port";
+
 class TCOMPortChannel : public TSerialLine {
 public:
   static constexpr std::size_t PacedCopySize = 32832;
@@ -121,7 +145,7 @@ public:
   int WriteInterval() const { return writeInterval_.load(); }
   // The longest silence inside an unfinished frame that a read rides out, for
   // the line as it was opened.
-  std::chrono::microseconds FrameGap() const { return frameGap_.load(); }
+  std::chrono::microseconds FrameGap() const override { return frameGap_.load(); }
   // Settings of the last successful open, upper-cased (a device path as written).
   std::string PortName() const;
   std::string Speed() const;
@@ -135,8 +159,25 @@ public:
   // device", "Port in use by another program", ...); LastError() otherwise.
   std::string LastErrorBrief() const;
   // True once the device reported a hang-up or an I/O error (an adapter pulled
-  // out, the far side of a pseudo-terminal closed); cleared by OpenPort.
+  // out, the far side of a pseudo-terminal closed) or the network connection
+  // broke; cleared by OpenPort.
   bool PortLost() const { return lost_.load(); }
+  // Whether the port of the last open is a line over the network.
+  bool NetworkPort() const { return network_.load(); }
+  std::string TakeLostReport() override;
+
+  // Echo takes effect at once; RS-485 at the next OpenPort. Any thread.
+  void SetLineOptions(const TLineOptions& options);
+  TLineOptions LineOptions() const;
+  // After an open: what became of the line options that the port could not
+  // take (Rs485UnsupportedText), or empty.
+  std::string LineOptionsNote() const;
+  // Whether the driver took RS-485 mode at the last open.
+  bool Rs485Active() const { return rs485Active_.load(); }
+  // Echo bytes dropped, and echoes that did not match what was written (their
+  // bytes kept), since the open.
+  std::uint64_t EchoBytesDropped() const { return echoDropped_.load(); }
+  std::uint64_t EchoMismatches() const { return echoMismatches_.load(); }
 
 protected:
   // Opens the stream for the port name; throws ECantOpenPort. A channel on a
@@ -165,6 +206,17 @@ private:
   bool WriteAllLocked(const std::uint8_t* buffer, std::size_t count);
   void SetLastError(std::string text, std::string brief = {});
 
+  // The reader's bytes, past the echo filter, onto the waiting queue (the
+  // waiting lock is held).
+  void QueueLocked(std::vector<std::uint8_t> bytes, TMonoTime arrived);
+  // Takes the echo of a write out of the bytes that arrived; what is left to
+  // queue (the waiting lock is held).
+  void FilterEchoLocked(std::vector<std::uint8_t>& bytes, TMonoTime arrived);
+  // The bytes of an echo matched so far go to the waiting queue as received,
+  // and no more echo is awaited (the waiting lock is held).
+  void ReleaseEchoLocked();
+  void ExpectEcho(const std::uint8_t* bytes, std::size_t count);
+
   // Held shared by writes, exclusively by open and close, so the stream never
   // changes under a write.
   mutable std::shared_mutex handleLock_;
@@ -182,6 +234,12 @@ private:
   std::size_t dropped_ = 0;       // bytes dropped at the limit, not yet told
   bool readerEnded_ = true;       // no more bytes will come (closed, or the line failed)
   std::string readerFailure_;     // why the reader ended, when the line failed
+  std::string readerBrief_;       // its short form
+  // The echo still awaited, the bytes of it matched so far and when it is
+  // overdue.
+  std::deque<std::uint8_t> echoExpected_;
+  std::vector<TChunk> echoHeld_;
+  TMonoTime echoDeadline_{};
   std::thread reader_;
   int wakeFd_ = -1;  // ends the reader's wait
 
@@ -189,11 +247,19 @@ private:
   std::atomic<int> readInterval_{1};
   std::atomic<int> writeInterval_{0};
   std::atomic<bool> lost_{false};
+  std::atomic<bool> lostReported_{false};
+  std::atomic<bool> network_{false};
+  std::atomic<bool> echo_{false};
+  std::atomic<bool> rs485_{false};
+  std::atomic<bool> rs485Active_{false};
+  std::atomic<std::uint64_t> echoDropped_{0};
+  std::atomic<std::uint64_t> echoMismatches_{0};
+  std::atomic<std::chrono::milliseconds> echoAllowance_{std::chrono::milliseconds(100)};
   std::atomic<std::chrono::microseconds> frameGap_{std::chrono::milliseconds(20)};
   std::atomic<unsigned> baud_{9600};
 
   mutable std::mutex infoLock_;
-  std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_, lastBrief_;
+  std::string portName_, speed_, stopBits_, parity_, devicePath_, lastError_, lastBrief_, optionsNote_;
 
   // Paced writing.
   mutable std::mutex paceLock_;

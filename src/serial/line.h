@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "serial/monotime.h"
@@ -78,6 +79,11 @@ public:
   // Bytes dropped for want of room since the last call (a line that keeps
   // unread bytes has a limit).
   virtual std::size_t TakeDropped() { return 0; }
+  // The longest silence inside an unfinished frame that a read rides out.
+  virtual std::chrono::microseconds FrameGap() const { return std::chrono::milliseconds(20); }
+  // Once after a line over the network was lost: the line to show for it
+  // ("Connection lost"); empty otherwise.
+  virtual std::string TakeLostReport() { return {}; }
 };
 
 }  // namespace mkp

@@ -55,6 +55,19 @@ public:
   virtual unsigned BitRate() const = 0;
   // The longest silence inside an unfinished frame that a read rides out.
   virtual std::chrono::microseconds FrameGap() const = 0;
+  // The short reason that a narrow status line shows when the line is gone
+  // ("Connection lost" for a network line); empty: the failure's own text.
+  virtual std::string LostBrief() const { return {}; }
+  // What the far end said in plain text right after the connection was made
+  // (a server turning it away says why: "Port's device already in use"), or
+  // empty.
+  virtual std::string Greeting() const { return {}; }
+  // Asks the driver for RS-485 direction control (RTS on while sending).
+  // False where the line has no such mode.
+  virtual bool EnableRs485() { return false; }
+  // How long the line's own echo of a write may take beyond the write's wire
+  // time (a network line adds its round trip).
+  virtual std::chrono::milliseconds EchoAllowance() const { return std::chrono::milliseconds(100); }
 };
 
 // The line settings of an open, as the port settings give them.
@@ -63,6 +76,18 @@ struct TLineSettings {
   std::string StopBits;  // "1", "1.5", "2"
   std::string Parity;    // "none", "Odd", "Even", "Mark", "Space" (any case)
 };
+
+// Whether the port name names a line over the network: "tcp://HOST:PORT" (raw
+// bytes to a serial device server) or "rfc2217://HOST:PORT" (Telnet with the
+// com-port control option, which sets the server's line); letter case of the
+// scheme ignored.
+bool IsNetworkPortName(const std::string& portName);
+
+// Connects to the serial device server a network port name names, within
+// the connect time-out, and (rfc2217://) sets the server's line to these
+// settings. Throws ECantOpenPort with the reason ("Connection refused",
+// "Host not found", ...).
+std::unique_ptr<TLineStream> OpenNetworkStream(const std::string& portName, const TLineSettings& settings);
 
 // Opens a local serial device (or pseudo-terminal) for the port name, locked
 // for this program alone and set to a raw 8-bit line with these settings.

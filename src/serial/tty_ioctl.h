@@ -2,6 +2,8 @@
 // the kernel's termios headers clash with the C library's.
 #pragma once
 
+#include <vector>
+
 namespace mkp::serial_detail {
 
 // Sets input and output speed of the open tty to `speed` bits per second
@@ -14,5 +16,11 @@ bool GetLineSpeed(int fd, unsigned& speed);
 // batched (the low-latency flag); false where the driver does not take it
 // (pseudo-terminals, many USB adapters), which is no error.
 bool RequestLowLatency(int fd);
+// Asks the driver for RS-485 direction control: RTS on while sending, off
+// after. What the driver had is kept in `previous`, to be put back with
+// RestoreRs485. False where the driver has no RS-485 mode (pseudo-terminals,
+// most USB adapters).
+bool EnableRs485(int fd, std::vector<unsigned char>& previous);
+void RestoreRs485(int fd, const std::vector<unsigned char>& previous);
 
 }  // namespace mkp::serial_detail

@@ -80,6 +80,7 @@ class TTtyStream : public TLineStream {
 public:
   TTtyStream(int fd, unsigned baud, std::chrono::microseconds frameGap) : fd_(fd), baud_(baud), frameGap_(frameGap) {}
   ~TTtyStream() override {
+    if (!rs485Previous_.empty()) serial_detail::RestoreRs485(fd_, rs485Previous_);
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also drops the flock
   }
@@ -94,6 +95,7 @@ public:
     return static_cast<std::size_t>(std::max(queued, 0));
   }
   void DiscardQueuedOutput() override { tcflush(fd_, TCOFLUSH); }
+  bool EnableRs485() override { return serial_detail::EnableRs485(fd_, rs485Previous_); }
 
   bool ReadAvailable(std::vector<std::uint8_t>& out, std::string& failure) override {
     std::uint8_t buffer[4096];
@@ -149,6 +151,7 @@ private:
   int fd_;
   unsigned baud_;
   std::chrono::microseconds frameGap_;
+  std::vector<unsigned char> rs485Previous_;  // what the driver had, while RS-485 mode is ours
 };
 
 }  // namespace

@@ -66,6 +66,24 @@ public:
   // What the tool printed (once it has ended).
   const std::string& Out() const { return out_; }
   const std::string& Err() const { return err_; }
+  // What it has printed so far, while it runs.
+  std::string OutSoFar() {
+    std::lock_guard lk(lock_);
+    return out_;
+  }
+  std::string ErrSoFar() {
+    std::lock_guard lk(lock_);
+    return err_;
+  }
+  // Waits until standard error holds the text.
+  bool WaitForError(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (ErrSoFar().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
   // Waits until the tool has printed `count` lines starting with `prefix`.
   bool WaitForLines(const std::string& prefix, std::size_t count, std::chrono::seconds limit = std::chrono::seconds(20)) {
     const auto end = std::chrono::steady_clock::now() + limit;

@@ -50,10 +50,13 @@ TEST_F(DeviceSimulatorTest, ReadsAreAnsweredWithTheValuesEncodedForTheRequestsTy
   EXPECT_EQ(AnswerTo("010203.0A0B0C.06.05.0100 - 07"), "0A0B0C.010203.07.05.0500 - 07 E8 03 00 00 ");
   // Answers go back to whoever asked.
   EXPECT_EQ(AnswerTo("010203.112233.06.05.0100 - 01"), "112233.010203.07.05.0300 - 01 E8 03 ");
-  // Another address, another register, or another type: silence.
+  // Another address: silence. Another register, or another type: the error
+  // "no such variable"; a ping: an acknowledgement.
   EXPECT_EQ(AnswerTo("010204.0A0B0C.06.05.0100 - 01"), "");
-  EXPECT_EQ(AnswerTo("010203.0A0B0C.06.05.0100 - 05"), "");
-  EXPECT_EQ(AnswerTo("010203.0A0B0C.06.0B.0100 - 01"), "");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.06.05.0100 - 05"), "0A0B0C.010203.03.00.0100 - 04 ");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.06.0B.0100 - 01"), "0A0B0C.010203.03.00.0100 - 04 ");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "0A0B0C.010203.01.00.0000 - ");
+  EXPECT_EQ(AnswerTo("010204.0A0B0C.04.00.0000"), "");
 }
 
 TEST_F(DeviceSimulatorTest, WritesStoreTheValueAndAreAcknowledged) {
@@ -70,10 +73,12 @@ TEST_F(DeviceSimulatorTest, WritesStoreTheValueAndAreAcknowledged) {
 
 TEST_F(DeviceSimulatorTest, OtherPacketsAreAnsweredFromTheTableAndTheAddressCanBeMoved) {
   mkp::TSlaveTable table;
-  table.SetRows({{"010203.0A0B0C.04.00.0000", "0A0B0C.010203.01.00.0000"}});
-  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "");
+  table.SetRows({{"010203.0A0B0C.10.00.0000", "0A0B0C.010203.11.00.0000"},
+                 {"010203.0A0B0C.04.00.0000", "0A0B0C.010203.01.00.0100 - 77"}});
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.10.00.0000"), "");
   device_.SetTable(&table);
-  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "0A0B0C.010203.01.00.0000 - ");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.10.00.0000"), "0A0B0C.010203.11.00.0000 - ");
+  EXPECT_EQ(AnswerTo("010203.0A0B0C.04.00.0000"), "0A0B0C.010203.01.00.0100 - 77 ");  // the table before the ping's own
 
   device_.SetAddress(mkp::MakeVorelAddr(1, 2, 9));
   EXPECT_EQ(AnswerTo("010203.0A0B0C.06.05.0100 - 01"), "");

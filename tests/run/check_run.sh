@@ -40,18 +40,12 @@ env -u DISPLAY -u WAYLAND_DISPLAY "$root/scripts/run" >"$scratch/run.log" 2>&1 |
 head -1 "$scratch/run.log" | grep -q "^run: no display" || fail "no display: the first line does not say so"
 grep -q "ANSW type 05 : reg 01 = 1234" "$scratch/run.log" || fail "no display: the demonstration did not reach the device"
 
-# Under Xvfb: the window reads the registers of the simulated device.
-cd "$scratch"
-setsid xvfb-run -a -s "-screen 0 1280x1024x24" "$root/scripts/run" -- /REGSIMPLE device.rst >"$scratch/run.log" 2>&1 &
-runner=$!
-work_of() { grep -o 'Working folder [^ ]*' "$scratch/run.log" | head -1 | cut -d' ' -f3; }
-has_work() { [ -n "$(work_of)" ]; }
-wait_for 60 has_work || fail "the script did not say where the window runs"
-work="$(work_of)"
-# The window logs each counter value it reads (SAVEDATALINES in device.rst).
-counted() { [ "$(wc -l <"$work/device_counter.log" 2>/dev/null || echo 0)" -ge 3 ]; }
-wait_for 60 counted || fail "the window did not poll the simulated device"
-grep -q "^1002" "$work/device_counter.log" || fail "the counter values did not change: $(cat "$work/device_counter.log")"
+# Without a display, on the bus of three: a scan finds them all.
+env -u DISPLAY -u WAYLAND_DISPLAY "$root/scripts/run" --bus >"$scratch/run.log" 2>&1 || fail "bus, no display: exit status $?"
+for address in 010203 010204 010220; do
+  grep -q "^$address"$'\t' "$scratch/run.log" || fail "bus, no display: the scan did not find $address"
+done
+grep -q "3 found, 0 unexpected" "$scratch/run.log" || fail "bus, no display: the scan found more or less than the three"
 
 window_pid() {
   local p
@@ -59,14 +53,39 @@ window_pid() {
     [ "$(readlink "/proc/$p/cwd")" = "$work" ] && echo "$p"
   done
 }
-window="$(window_pid)"
-[ -n "$window" ] || fail "no window process runs in $work"
-kill -TERM "$window"  # the window ends, as when the user closes it
+work_of() { grep -o 'Working folder [^ ]*' "$scratch/run.log" | head -1 | cut -d' ' -f3; }
+has_work() { [ -n "$(work_of)" ]; }
 runner_gone() { ! kill -0 "$runner" 2>/dev/null; }
-wait_for 30 runner_gone || fail "the script did not end with its window"
-wait "$runner" 2>/dev/null
-left="$(pgrep -af -- "$work")"
-[ -z "$left" ] || fail "left running: $left"
-[ ! -e "$work" ] || fail "the working folder $work was not removed"
+
+# Under Xvfb: ./scripts/run ARGS... opens the window, which polls a simulated
+# device and logs each value it reads into LOG (a SAVEDATALINES file of the
+# description) beginning with FIRST; closing the window ends it all.
+window_polls() {
+  local log="$1" first="$2"
+  shift 2
+  cd "$scratch"
+  setsid xvfb-run -a -s "-screen 0 1280x1024x24" "$root/scripts/run" "$@" >"$scratch/run.log" 2>&1 &
+  runner=$!
+  wait_for 60 has_work || fail "$*: the script did not say where the window runs"
+  work="$(work_of)"
+  counted() { [ "$(wc -l <"$work/$log" 2>/dev/null || echo 0)" -ge 3 ]; }
+  wait_for 60 counted || fail "$*: the window did not poll the simulated device"
+  grep -q "^$first" "$work/$log" || fail "$*: the values did not change: $(cat "$work/$log")"
+  window="$(window_pid)"
+  [ -n "$window" ] || fail "$*: no window process runs in $work"
+  kill -TERM "$window"  # the window ends, as when the user closes it
+  wait_for 30 runner_gone || fail "$*: the script did not end with its window"
+  wait "$runner" 2>/dev/null
+  runner=""
+  left="$(pgrep -af -- "$work")"
+  [ -z "$left" ] || fail "$*: left running: $left"
+  [ ! -e "$work" ] || fail "$*: the working folder $work was not removed"
+}
+
+# The window reads the registers of the simulated device (the counter's
+# values, logged by device.rst, count up) ...
+window_polls device_counter.log 1002 -- /REGSIMPLE device.rst
+# ... and, on the bus of three, those of the sensor among the others.
+window_polls sensor_temperature.log 2.3 --bus -- /REGSIMPLE sensor.rst
 rm -rf "$scratch"
 echo "PASS"

@@ -347,3 +347,73 @@ TEST(ComPortTest, BytesReadLateKeepTheirArrivalAndTheSilenceBetweenThemStillEnds
   while ((dropped += ch.DiscardWaiting()) < 2 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(dropped, 2u);
 }
+
+namespace {
+
+// What the channel reads within a few seconds, up to count bytes.
+Bytes ReadUpTo(TCOMPortChannel& ch, std::size_t count) {
+  Bytes got;
+  const auto end = Clock::now() + std::chrono::seconds(5);
+  while (got.size() < count && Clock::now() < end) {
+    const Bytes part = ReadChannel(ch, 64);
+    got.insert(got.end(), part.begin(), part.end());
+  }
+  return got;
+}
+
+}  // namespace
+
+TEST(ComPortTest, EchoOfEachWriteIsDroppedAndWhatDiffersFromItIsKept) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ch.SetLineOptions({true, false});
+  ASSERT_TRUE(OpenPty(ch, pty, 5));
+  const Bytes request{0x01, 0x02, 0x03, 0x04}, answer{0xA0, 0xA1};
+  // The far side hands back `echo` and then the answer, as an adapter that
+  // hears its own transmission does.
+  auto exchange = [&](const Bytes& echo) {
+    std::size_t n = request.size();
+    ASSERT_TRUE(ch.WriteBytes(request.data(), n));
+    EXPECT_EQ(pty.Read(request.size(), 5000), request);
+    Bytes back = echo;
+    back.insert(back.end(), answer.begin(), answer.end());
+    pty.Write(back);
+  };
+  exchange(request);
+  EXPECT_EQ(ReadUpTo(ch, answer.size()), answer);
+  EXPECT_EQ(ch.EchoBytesDropped(), 4u);
+
+  // An echo that differs in its third byte is no echo: every byte is read,
+  // those that matched included.
+  exchange({0x01, 0x02, 0x33, 0x04});
+  EXPECT_EQ(ReadUpTo(ch, 6), (Bytes{0x01, 0x02, 0x33, 0x04, 0xA0, 0xA1}));
+  EXPECT_EQ(ch.EchoMismatches(), 1u);
+  // No echo at all: the answer is read as it came.
+  exchange({});
+  EXPECT_EQ(ReadUpTo(ch, answer.size()), answer);
+  EXPECT_EQ(ch.EchoMismatches(), 2u);
+  // An echo that stops short is kept once it is overdue.
+  std::size_t n = request.size();
+  ASSERT_TRUE(ch.WriteBytes(request.data(), n));
+  EXPECT_EQ(pty.Read(request.size(), 5000), request);
+  pty.Write({0x01, 0x02});
+  EXPECT_EQ(ReadUpTo(ch, 2), (Bytes{0x01, 0x02}));
+  EXPECT_EQ(ch.EchoMismatches(), 3u);
+
+  ch.SetLineOptions({false, false});
+  exchange(request);
+  EXPECT_EQ(ReadUpTo(ch, 6), (Bytes{0x01, 0x02, 0x03, 0x04, 0xA0, 0xA1}));
+  EXPECT_EQ(ch.EchoBytesDropped(), 4u);
+}
+
+TEST(ComPortTest, Rs485IsAskedForAndItsAbsenceIsToldWithoutFailingTheOpen) {
+  TPtyPair pty;
+  TCOMPortChannel ch;
+  ASSERT_TRUE(OpenPty(ch, pty));
+  EXPECT_EQ(ch.LineOptionsNote(), "");
+  ch.SetLineOptions({false, true});
+  ASSERT_TRUE(OpenPty(ch, pty)) << ch.LastError();  // a pseudo-terminal has no RS-485 mode
+  EXPECT_EQ(ch.State(), mkp::psOk);
+  EXPECT_FALSE(ch.Rs485Active());
+  EXPECT_EQ(ch.LineOptionsNote(), "RS-485 mode not supported by this port");
+}
