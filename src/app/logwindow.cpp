@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -15,6 +16,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <cmath>
+#include <deque>
+#include <malloc.h>
 #include <stdexcept>
 #include <tuple>
 
@@ -66,6 +69,10 @@ TLogWindow::TLogWindow(const QString& file, std::unique_ptr<TLogLoader> loader, 
   setCentralWidget(Panes);
   for (TPaneView* pane : {Panes->TerminalLB, Panes->DecodeTerminalLB}) {
     pane->Model().SetCap(PaneCap);
+    // Millions of rows are laid out a slice at a time, the window answering
+    // in between.
+    pane->setLayoutMode(QListView::Batched);
+    pane->setBatchSize(20000);
     pane->Model().SetShowTime(options.ShowTime);
     pane->SetColoured(options.Coloured);
   }
@@ -101,9 +108,15 @@ TLogWindow::TLogWindow(const QString& file, std::unique_ptr<TLogLoader> loader, 
   connect(timer_, &QTimer::timeout, this, &TLogWindow::Drain);
   loader_->Start();
   timer_->start();
+  sinceShown_.start();
 }
 
-TLogWindow::~TLogWindow() { loader_.reset(); }  // cancels and waits for the reading
+TLogWindow::~TLogWindow() {
+  loader_.reset();  // cancels and waits for the reading
+  // The lines of a big log go back to the system with the window (the
+  // children are freed after this body: later).
+  QTimer::singleShot(0, [] { malloc_trim(0); });
+}
 
 void TLogWindow::CreateMenus() {
   TDispatcher& d = *Dispatcher;
@@ -179,19 +192,55 @@ void TLogWindow::CancelLoading() {
   CancelBtn->setEnabled(false);
 }
 
+namespace {
+
+// Up to `count` lines from the front of the waiting ones.
+std::vector<mkp::TPaneLine> TakeFront(std::deque<mkp::TPaneLine>& waiting, std::size_t count) {
+  count = std::min(count, waiting.size());
+  std::vector<mkp::TPaneLine> lines(std::make_move_iterator(waiting.begin()),
+                                    std::make_move_iterator(waiting.begin() + static_cast<std::ptrdiff_t>(count)));
+  waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(count));
+  return lines;
+}
+
+}  // namespace
+
 void TLogWindow::Drain() {
   if (finished_) return;
   const TLogLoader::TState state = loader_->State();  // before the last batches are taken
-  for (TLogLoader::TBatch& batch : loader_->Take()) {
-    entries_ += batch.Entries;
-    if (firstBatch_ && !loader_->Timed() && !batch.Decode.empty() &&
-        batch.Decode.front().Shown.Time != mkp::TMonoTime{} && !Dispatcher->Checked(opToggleShowTime))
+  // Taken only while few wait here: the loader then waits too, and the lines
+  // of a big file never pile up between the two.
+  const std::size_t shown = Panes->DecodeTerminalLB->Model().Lines().size();
+  const std::size_t threshold = std::max(TLogLoader::BatchEntries, shown / 4);
+  if (std::max(pendingTerminal_.size(), pendingDecode_.size()) < threshold + MaxAppend)
+    for (TLogLoader::TBatch& batch : loader_->Take()) {
+      entries_ += batch.Entries;
+      for (auto [from, to] : {std::pair{&batch.Terminal, &pendingTerminal_}, std::pair{&batch.Decode, &pendingDecode_}})
+        to->insert(to->end(), std::make_move_iterator(from->begin()), std::make_move_iterator(from->end()));
+    }
+  // A view lays all its rows out anew whenever their number changes: the
+  // lines go in at once after the first ones, once they are a quarter of what
+  // the panes show or have waited a while, so that a big file is laid out a
+  // few dozen times rather than at every tick; and no more a tick than the window
+  // takes in some 20 ms, so that it answers in between.
+  const std::size_t waiting = std::max(pendingTerminal_.size(), pendingDecode_.size());
+  flushing_ = waiting > 0 && (flushing_ || state != TLogLoader::TState::Loading || waiting >= threshold ||
+                              sinceShown_.hasExpired(1000));
+  if (flushing_) {
+    if (firstLines_ && !loader_->Timed() && !pendingDecode_.empty() &&
+        pendingDecode_.front().Shown.Time != mkp::TMonoTime{} && !Dispatcher->Checked(opToggleShowTime))
       Dispatcher->Run(opToggleShowTime);  // a log written with its times shows them
-    firstBatch_ = false;
-    Panes->TerminalLB->Append(std::move(batch.Terminal), false);
-    Panes->DecodeTerminalLB->Append(std::move(batch.Decode), false);
+    firstLines_ = false;
+    QElapsedTimer took;
+    took.start();
+    Panes->TerminalLB->Append(TakeFront(pendingTerminal_, chunk_), false);
+    Panes->DecodeTerminalLB->Append(TakeFront(pendingDecode_, chunk_), false);
+    // Finding costs per line: the chunk follows what a tick may take.
+    if (took.elapsed() > 40) chunk_ = std::max<std::size_t>(chunk_ / 2, 1024);
+    else if (took.elapsed() < 10) chunk_ = std::min(chunk_ * 2, MaxAppend);
+    sinceShown_.start();
   }
-  if (state == TLogLoader::TState::Loading) ShowProgress();
+  if (state == TLogLoader::TState::Loading || !pendingTerminal_.empty() || !pendingDecode_.empty()) ShowProgress();
   else Finished(state);
 }
 

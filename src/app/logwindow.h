@@ -10,7 +10,9 @@
 // log is shown as it is, in the decode pane alone.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <deque>
 #include <memory>
 
 #include "app/logloader.h"
@@ -32,7 +34,9 @@ class TLogWindow : public QMainWindow {
 public:
   // The lines a pane of a log window keeps: the oldest go beyond them, as in
   // the main window's panes, whose cap is far lower.
-  static constexpr std::size_t PaneCap = 2'000'000;
+  static constexpr std::size_t PaneCap = 2'500'000;
+  // The most lines a pane takes in one tick of the loading.
+  static constexpr std::size_t MaxAppend = 65536;
   // The filter of the open dialog.
   static const char* const FileFilter;
 
@@ -89,8 +93,13 @@ private:
   std::vector<QAction*> items_;
   double splitRatio_ = 0.5;
   std::uint64_t entries_ = 0;
+  // Lines taken from the loader, not yet in the panes.
+  std::deque<mkp::TPaneLine> pendingTerminal_, pendingDecode_;
+  QElapsedTimer sinceShown_;
+  std::size_t chunk_ = MaxAppend;  // lines a pane takes a tick
+  bool flushing_ = false;
   bool finished_ = false;
-  bool firstBatch_ = true;
+  bool firstLines_ = true;
 };
 
 }  // namespace mkpt
