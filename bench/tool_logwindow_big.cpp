@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   std::printf("  first lines after %.0f ms, whole file after %.2f s; longest wait of the window's thread %.0f ms\n",
               firstLines, total / 1000.0, longestWait);
   std::printf("  panes keep %zu terminal and %zu decode lines (cap %zu); %s\n", terminal.Lines().size(),
-              decode.Lines().size(), mkpt::TLogWindow::PaneCap, qPrintable(window->StatusLabel->text()));
+              decode.Lines().size(), mkpt::TLogWindow::DefaultPaneCap, qPrintable(window->StatusLabel->text()));
   const double peak = PeakMiB();
   delete window;
   QCoreApplication::processEvents();  // what the window leaves to do once gone

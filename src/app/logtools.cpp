@@ -28,8 +28,9 @@ void TMainForm::AddLogTools() {
     // The decode pane made anew as the main window's analyser would make it now.
     auto parser = std::make_unique<mkp::TMKPParser>();
     parser->CopySettingsFrom(Parser);
-    TLogWindow::Open(file, std::move(parser), dialogs_, {TerminalLB->Model().ShowTime(), TerminalLB->Coloured()},
-                     this);
+    const TLogWindow::TOptions options{TerminalLB->Model().ShowTime(), TerminalLB->Coloured(),
+                                       TLogWindow::DefaultPaneCap};
+    TLogWindow::Open(file, std::move(parser), dialogs_, options, this);
   });
 }
 

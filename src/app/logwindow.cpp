@@ -55,7 +55,11 @@ TLogWindow* TLogWindow::Open(const QString& file, std::unique_ptr<mkp::TMKPParse
 
 TLogWindow::TLogWindow(const QString& file, std::unique_ptr<TLogLoader> loader, std::shared_ptr<TDialogs> dialogs,
                        TOptions options, QWidget* parent)
-    : QMainWindow(parent, Qt::Window), file_(file), loader_(std::move(loader)), dialogs_(std::move(dialogs)) {
+    : QMainWindow(parent, Qt::Window),
+      file_(file),
+      cap_(options.PaneCap),
+      loader_(std::move(loader)),
+      dialogs_(std::move(dialogs)) {
   setObjectName("LogWindow");
   // Real boxes and dialogs come over this window (tests answer through theirs).
   if (dynamic_cast<TQtDialogs*>(dialogs_.get()) != nullptr) dialogs_ = std::make_shared<TQtDialogs>(this);
@@ -68,7 +72,7 @@ TLogWindow::TLogWindow(const QString& file, std::unique_ptr<TLogLoader> loader, 
   Panes = new TLogPanes(this);
   setCentralWidget(Panes);
   for (TPaneView* pane : {Panes->TerminalLB, Panes->DecodeTerminalLB}) {
-    pane->Model().SetCap(PaneCap);
+    pane->Model().SetCap(cap_);
     // Millions of rows are laid out a slice at a time, the window answering
     // in between.
     pane->setLayoutMode(QListView::Batched);
@@ -258,7 +262,7 @@ QString TLogWindow::CapNote() const {
   for (TPaneView* pane : {Panes->TerminalLB, Panes->DecodeTerminalLB})
     gone = std::max<std::uint64_t>(gone, pane->Model().Taken() - pane->Model().Lines().size());
   if (gone == 0) return {};
-  return QString(" A pane keeps the last %1 lines: the first %2 are not shown.").arg(Count(PaneCap), Count(gone));
+  return QString(" A pane keeps the last %1 lines: the first %2 are not shown.").arg(Count(cap_), Count(gone));
 }
 
 void TLogWindow::Finished(TLogLoader::TState state) {

@@ -32,9 +32,9 @@ class TLogPanes;
 class TLogWindow : public QMainWindow {
   Q_OBJECT
 public:
-  // The lines a pane of a log window keeps: the oldest go beyond them, as in
-  // the main window's panes, whose cap is far lower.
-  static constexpr std::size_t PaneCap = 2'500'000;
+  // The lines a pane of a log window keeps (some 170 bytes each): the oldest
+  // go beyond them, as in the main window's panes, whose cap is far lower.
+  static constexpr std::size_t DefaultPaneCap = 2'500'000;
   // The most lines a pane takes in one tick of the loading.
   static constexpr std::size_t MaxAppend = 65536;
   // The filter of the open dialog.
@@ -43,6 +43,7 @@ public:
   struct TOptions {
     bool ShowTime = false;
     bool Coloured = true;
+    std::size_t PaneCap = DefaultPaneCap;
   };
 
   // Opens the file (a name as the dialog gave it) and starts loading it into
@@ -87,6 +88,7 @@ private:
   QString CapNote() const;
 
   QString file_;
+  std::size_t cap_;
   std::unique_ptr<TLogLoader> loader_;
   std::shared_ptr<TDialogs> dialogs_;
   QTimer* timer_ = nullptr;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/capturetool.h"
+#include "analysis/parser.h"
 #include "app/logwindow.h"
 #include "app/mainform.h"
 #include "app/window_fixture.h"
@@ -221,6 +222,14 @@ private slots:
     Dialogs().FileToSave = Path("again.dmp");
     log->Item("Save to file")->trigger();
     QVERIFY(mkptest::ReadFile(Path("again.tr1")).find("+12.000 <- " + Answer + "\r\n") != std::string::npos);
+
+    // A file with more lines than a pane keeps says so.
+    TLogWindow* capped = TLogWindow::Open(Path("poll.pcapng"), std::make_unique<mkp::TMKPParser>(), scratch_.Dialogs,
+                                          {false, true, 2}, nullptr);
+    QTRY_VERIFY(!capped->Loading());
+    QCOMPARE(Rows(capped->Panes->TerminalLB).size(), 2);
+    QCOMPARE(capped->StatusLabel->text(), QString("3 frames. A pane keeps the last 2 lines: the first 1 are not shown."));
+    delete capped;
 
     // Several at once; a file that is no capture of MKP frames says so and
     // shows no window; one that cannot be opened neither.
