@@ -5,11 +5,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -67,7 +69,10 @@ TLogWindow::TLogWindow(const QString& file, std::unique_ptr<TLogLoader> loader, 
   setAttribute(Qt::WA_QuitOnClose, false);  // the main window alone ends the program
   setWindowTitle(QFileInfo(file).fileName() + " - Log");
   setAccessibleName("Log " + QFileInfo(file).fileName());
-  resize(1000, 600);
+  // Wide enough for a decode line with its time and answer delay.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 1024);
+  resize(std::min(1200, room.width() - 40), std::min(720, room.height() - 80));
 
   Panes = new TLogPanes(this);
   setCentralWidget(Panes);
@@ -282,9 +287,10 @@ void TLogWindow::Finished(TLogLoader::TState state) {
   }
   StatusLabel->setText(text + CapNote());
   StatusLabel->setToolTip(file_);
-  if (state == TLogLoader::TState::Failed) {
+  if (state == TLogLoader::TState::Failed) {  // in red that reads on a light or a dark window
     QPalette palette = StatusLabel->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xC0, 0x10, 0x10));
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    palette.setColor(QPalette::WindowText, dark ? QColor(0xFF, 0x8A, 0x80) : QColor(0xB0, 0x10, 0x10));
     StatusLabel->setPalette(palette);
   }
   // A file that held nothing readable: said in a box, and no window.

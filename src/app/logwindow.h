@@ -93,7 +93,7 @@ private:
   std::shared_ptr<TDialogs> dialogs_;
   QTimer* timer_ = nullptr;
   std::vector<QAction*> items_;
-  double splitRatio_ = 0.5;
+  double splitRatio_ = 0.42;  // the decode lines are the longer
   std::uint64_t entries_ = 0;
   // Lines taken from the loader, not yet in the panes.
   std::deque<mkp::TPaneLine> pendingTerminal_, pendingDecode_;
