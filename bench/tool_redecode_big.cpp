@@ -19,76 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "big_traffic.h"
 #include "protocol/capture.h"
-#include "protocol/packet.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The frames of the traffic, in turn: request, answer, ...
-class TTraffic {
-public:
-  // The next frame and whether the master sent it.
-  std::vector<std::uint8_t> Next(bool& sent) {
-    sent = (count_++ % 2) == 0;
-    mkp::TPacketHolder p;
-    p->DstAddr = sent ? mkp::MakeVorelAddr(1, 2, 3) : mkp::MakeVorelAddr(10, 11, 12);
-    p->SrcAddr = sent ? mkp::MakeVorelAddr(10, 11, 12) : mkp::MakeVorelAddr(1, 2, 3);
-    p->Command = sent ? 6 : 7;
-    p->DataType = 5;
-    const int reg = 1 + static_cast<int>(random_() % 40);
-    if (sent) {
-      p->DataLen = 1;
-      p->Data[0] = static_cast<std::uint8_t>(reg);
-    } else if (random_() % 50 == 0) {
-      p->DataType = 1;
-      p->DataLen = 301;  // a long answer: 300 BYTE values
-      for (int i = 0; i < 301; ++i) p->Data[i] = static_cast<std::uint8_t>(random_());
-      p->Data[0] = static_cast<std::uint8_t>(reg);
-    } else {
-      p->DataLen = 3;
-      p->Data[0] = static_cast<std::uint8_t>(reg);
-      p->Data[1] = static_cast<std::uint8_t>(random_());
-      p->Data[2] = static_cast<std::uint8_t>(random_());
-    }
-    std::vector<std::uint8_t> frame(mkp::FrameBufferSize);
-    int n = 0;
-    mkp::BuildFrame(*p, frame.data(), n);
-    frame.resize(static_cast<std::size_t>(n));
-    if (!sent && random_() % 200 == 0) frame.resize(frame.size() - 2);  // cut short: "Missing format"
-    return frame;
-  }
-
-private:
-  std::mt19937 random_{24};
-  std::uint64_t count_ = 0;
-};
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (auto b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-    text += ' ';
-  }
-  return text;
-}
-
-// The terminal line the transport logs for a frame.
-std::string TerminalLine(const std::vector<std::uint8_t>& frame, bool sent) {
-  std::vector<std::uint8_t> buffer(mkp::FrameBufferSize, 0);
-  std::copy(frame.begin(), frame.end(), buffer.begin());
-  mkp::TPacketHolder p;
-  std::size_t length = 0;
-  if (mkp::FrameStartAt(frame.data(), frame.size(), length) == mkp::TFrameStart::Frame && length == frame.size() &&
-      mkp::ParseFrame(buffer.data(), *p))
-    return (sent ? "-> " : "<- ") + mkp::PacketToText(*p);
-  return "<- Missing format : " + Hex(frame);
-}
 
 struct TRun {
   double Seconds = 0;
@@ -128,34 +66,8 @@ int main(int argc, char** argv) {
   const std::string dir = mkdtemp(folder);
   const std::string capturePath = dir + "/big.pcapng", logPath = dir + "/MKPTest.trm";
 
-  std::uint64_t frames = 0;
-  {
-    mkp::TCaptureWriter writer;
-    writer.Open(capturePath, {"/dev/ttyUSB0"});
-    TTraffic traffic;
-    auto time = std::chrono::system_clock::now() - std::chrono::hours(24);
-    while (std::filesystem::file_size(capturePath) < target || frames % 1000 != 0) {
-      bool sent = false;
-      const auto frame = traffic.Next(sent);
-      time += std::chrono::milliseconds(sent ? 45 : 5);
-      writer.Write(1, sent, frame.data(), frame.size(), time, sent ? "0A0B0C>>010203 RD type 05 : reg 01" : "");
-      ++frames;
-    }
-  }
-  std::uint64_t lines = 0;
-  {
-    std::FILE* log = std::fopen(logPath.c_str(), "wb");
-    TTraffic traffic;
-    std::uint64_t written = 0;
-    while (written < target) {
-      bool sent = false;
-      const std::string line = TerminalLine(traffic.Next(sent), sent) + "\r\n";
-      std::fwrite(line.data(), 1, line.size(), log);
-      written += line.size();
-      ++lines;
-    }
-    std::fclose(log);
-  }
+  const std::uint64_t frames = benchtraffic::WriteCapture(capturePath, target);
+  const std::uint64_t lines = benchtraffic::WriteTerminalLog(logPath, target);
 
   const TRun capture = Redecode(capturePath);
   const TRun text = Redecode(logPath);

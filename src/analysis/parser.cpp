@@ -656,4 +656,19 @@ TLoadResult TMKPParser::LoadTable(const std::string& path) {
   return true;
 }
 
+void TMKPParser::CopySettingsFrom(const TMKPParser& other) {
+  if (&other == this) return;
+  for (std::size_t c = 0; c < ParseTables.size(); ++c) {
+    // A parse table list is keyed 0..Count-1, as CopyTo copies it.
+    std::unique_ptr<TParamList> copy;
+    other.ParseTables[c].CopyTo(copy);
+    ParseTables[c].Swap(*copy);
+  }
+  TableFileName = other.TableFileName;
+  ArrayAlign = other.ArrayAlign;
+  ShowAsHex = other.ShowAsHex;
+  AnalyzeMaster = other.AnalyzeMaster;
+  AnalyzeSlave = other.AnalyzeSlave;
+}
+
 }  // namespace mkp

@@ -89,6 +89,12 @@ public:
   // TableFileName changes only on success.
   TLoadResult LoadTable(const std::string& path);
 
+  // Takes over another analyser's settings: its parse table (and its name),
+  // "Array data align", the show-as-hex and the analyse switches; Results stay
+  // as they are. Reads the other analyser only, so it may be describing
+  // meanwhile in another thread (as long as no table is being loaded into it).
+  void CopySettingsFrom(const TMKPParser& other);
+
   // Decodes the data text (hex byte pairs, blanks allowed) with the given type
   // code: appends the value texts to line and adds them to Results. A text
   // bound of a ranged array (code 20) that is not a decimal integer appends

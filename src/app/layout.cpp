@@ -64,6 +64,8 @@ TLayout ArrangeControls(const TLayoutInput& in) {
     pageHeight = controlHeight - in.PageFrameHeight;
   } else {
     pageHeight = outboxClientHeight + 2 * in.ButtonHeight;
+    // The Slave page's five buttons, 2 apart at the least, never overlap.
+    if (in.Mode == TLayoutMode::Slave) pageHeight = std::max(pageHeight, 5 * in.ButtonHeight + 20);
   }
   out.PageControl = At(0, 0, in.ClientWidth, pageHeight + in.PageFrameHeight);
 
@@ -72,6 +74,8 @@ TLayout ArrangeControls(const TLayoutInput& in) {
   out.SlaveDelete = At(4, out.SlaveAdd.Bottom() + 4, in.ButtonWidth, in.ButtonHeight);
   out.SlaveSave = At(4, pageHeight - 4 - in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
   out.SlaveLoad = At(4, out.SlaveSave.Top - 4 - in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
+  out.SlaveLearn = At(4, (out.SlaveDelete.Bottom() + out.SlaveLoad.Top - in.ButtonHeight) / 2, in.ButtonWidth,
+                      in.ButtonHeight);
   const int slaveLeft = out.SlaveAdd.Right() + 12;
   out.SlaveTable = At(slaveLeft, 4, pageWidth - 4 - slaveLeft, pageHeight - 8);
   out.SlaveColumnWidth = GridShare(out.SlaveTable, in) / 2;

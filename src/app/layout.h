@@ -60,6 +60,7 @@ struct TLayout {
   TRect SendButton, ReceiveButton, AutoCheck, AutoInterval;  // in the page's coordinates
   // Slave page.
   TRect SlaveAdd, SlaveDelete, SlaveLoad, SlaveSave, SlaveTable;
+  TRect SlaveLearn;  // "Learn slave table...", between "Delete" and "Load"
   int SlaveColumnWidth = 0;
   // Registers page.
   TRect SelectDevice, ChangeAddress, Transmit, RegistersTable;

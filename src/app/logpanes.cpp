@@ -46,12 +46,13 @@ void TLogPanes::Clear() {
   DecodeTerminalLB->Model().Clear();
 }
 
-void TLogPanes::Save(const QString& chosen) {
+void TLogPanes::Save(const QString& chosen, bool withTerminal) {
   QString base = chosen;
   const QFileInfo info(chosen);
   if (!info.suffix().isEmpty() || info.fileName().endsWith('.'))
     base.chop(info.fileName().size() - info.fileName().lastIndexOf('.'));
   for (const auto& [pane, extension] : {std::pair{TerminalLB, ".tr1"}, std::pair{DecodeTerminalLB, ".tr2"}}) {
+    if (pane == TerminalLB && !withTerminal) continue;
     const std::string name = (base + extension).toStdString();
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     const std::string text = pane->Model().Text();

@@ -26,8 +26,8 @@ public:
   void Clear();
   // Writes the terminal pane to the chosen name with the extension ".tr1"
   // and the decode pane with ".tr2" (the chosen name's own extension cut
-  // off), Windows-1251, CR LF.
-  void Save(const QString& chosen);
+  // off), Windows-1251, CR LF. Without withTerminal, the decode pane alone.
+  void Save(const QString& chosen, bool withTerminal = true);
   // Lays the panes out in the panel's area: the find bar at the bottom while
   // it is shown, the panes above it with the widths given.
   void Place(int width, int height, int terminalWidth, int decodeWidth);

@@ -30,6 +30,7 @@ class QTimer;
 
 namespace mkpt {
 
+class TCaptureTool;
 class TFindBar;
 class TLogPanes;
 class TMasterPage;
@@ -101,6 +102,7 @@ public:
   QTimer* ReconfigureTimer = nullptr;
   QTimer* PaneTimer = nullptr;
   QMenu* TerminalPopupMenu = nullptr;
+  TCaptureTool* Capture = nullptr;  // "Capture to file..."
 
   // The menu items by caption, main menu first, then the pop-up twin (or null).
   QAction* MainItem(const QString& caption) const;
@@ -117,6 +119,8 @@ private:
   // The operations of the menus' switches and pane tools (mainmenus.cpp).
   void AddMenuOperations();
   void CreateMenus();
+  // "Capture to file..." and "Open log..." (logtools.cpp).
+  void AddLogTools();
   // Tab goes through the page in force, the panes, the find bar and the port settings.
   void SetTabOrder();
   void AddOperations();

@@ -96,6 +96,7 @@ void TMainForm::AddMenuOperations() {
 }
 
 void TMainForm::CreateMenus() {
+  AddLogTools();
   TerminalPopupMenu = new QMenu(this);
   TerminalPopupMenu->setObjectName("TerminalPopupMenu");
   QStyle* style = this->style();
@@ -117,6 +118,8 @@ void TMainForm::CreateMenus() {
   item(terminal, "Show time", opToggleShowTime, true);
   item(terminal, "Find...", opFindInPane, true)->setShortcut(QKeySequence::Find);
   item(terminal, "Colour lines", opToggleLineColours, true);
+  item(terminal, "Capture to file...", opToggleCapture, true);
+  item(terminal, "Open log...", opOpenLog, true);
   item(terminal, "About", opAbout, true);
   terminal->addSeparator();
   item(terminal, "Quit", opQuit, true, style->standardIcon(QStyle::SP_DialogCloseButton));

@@ -37,6 +37,9 @@ enum TOperationCode : std::uint8_t {
   opQuit = 36,
   // Beside the dispatcher's table:
   opToggleShowTime = 40,
+  opToggleCapture = 44,  // "Capture to file..."
+  opOpenLog = 45,        // "Open log..."
+  opLearnSlaveTable = 46,  // "Learn slave table..." on the Slave page
   // Beside the numbered table, with codes of their own: the pane tools.
   opFindInPane = 60,
   opCopyLines = 61,

@@ -69,7 +69,7 @@ void TPaneModel::Append(std::vector<TPaneLine> lines, std::uint64_t dropped) {
   taken_ += lines.size();
   // Adding one line at a time removes the oldest whenever more than the cap
   // are held; for a batch that is: keep at most cap + 1 lines in the end.
-  const std::size_t keep = mkp::MaxPaneLines + 1;
+  const std::size_t keep = keep_;
   if (lines.size() > keep) lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(keep));
   const std::size_t total = lines_.size() + lines.size();
   const std::size_t drop = total > keep ? std::min(total - keep, lines_.size()) : 0;
@@ -144,7 +144,8 @@ void TPaneModel::SetShowTime(bool on) {
 }
 
 std::string TPaneModel::ShownLine(std::size_t index) const {
-  return mkp::ShownLine(lines_[index], showTime_);
+  const TPaneLine& line = lines_[index];
+  return mkp::ShownLine(line, showTime_ && line.Shown.Time != mkp::TMonoTime{});
 }
 
 std::string TPaneModel::Text() const {

@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QListView>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -54,6 +55,10 @@ public:
 
   // dropped: lines of the batch that a feed already let go (counted as taken).
   void Append(std::vector<TPaneLine> lines, std::uint64_t dropped = 0);
+  // The most lines a pane holds (MaxPaneLines + 1 unless set; a log window's
+  // panes hold more).
+  void SetCap(std::size_t lines) { keep_ = std::max<std::size_t>(lines, 1); }
+  std::size_t Cap() const { return keep_; }
   void Clear();
   const std::deque<TPaneLine>& Lines() const { return lines_; }
   // Lines taken since the pane was made (the cap and Clear do not lower it).
@@ -62,7 +67,8 @@ public:
   void SetShowTime(bool on);
   bool ShowTime() const { return showTime_; }
   // Line `line` of Lines() as the pane shows it (Windows-1251): with its time
-  // while the time is shown.
+  // while the time is shown (a line without one, of a log written without
+  // times, shows its text alone).
   std::string ShownLine(std::size_t line) const;
   // The lines as shown, as Windows-1251 text, each ending with CR LF.
   std::string Text() const;
@@ -87,6 +93,7 @@ private:
   int RowsWanted() const;
   void Rebuild(bool wasFiltering);
   std::deque<TPaneLine> lines_;
+  std::size_t keep_ = mkp::MaxPaneLines + 1;
   std::uint64_t taken_ = 0;
   bool showTime_ = false;
   int rows_ = 0;

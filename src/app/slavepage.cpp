@@ -37,6 +37,11 @@ TSlavePage::TSlavePage(TPageHost& host, QWidget* parent) : QWidget(parent), host
   dispatcher.Add(opSaveSlaveTable, [this] { SaveTable(); });
   connect(SlaveBtns[2], &QPushButton::clicked, this, [&dispatcher] { dispatcher.Run(opLoadSlaveTable); });
   connect(SlaveBtns[3], &QPushButton::clicked, this, [&dispatcher] { dispatcher.Run(opSaveSlaveTable); });
+  LearnBtn = new QPushButton("Learn slave table...", this);
+  LearnBtn->setObjectName("SlaveLearnBtn");
+  LearnBtn->setToolTip("Fill the table with the requests and answers of a capture");
+  dispatcher.Add(opLearnSlaveTable, [this] { LearnTable(); });
+  connect(LearnBtn, &QPushButton::clicked, this, [&dispatcher] { dispatcher.Run(opLearnSlaveTable); });
 }
 
 std::unique_ptr<mkp::TWorkerThread> TSlavePage::MakeResponder() {
@@ -47,16 +52,20 @@ std::unique_ptr<mkp::TWorkerThread> TSlavePage::MakeResponder() {
 }
 
 QList<QWidget*> TSlavePage::TabChain() const {
-  return {SlaveBtns[0], SlaveBtns[1], SlaveBtns[2], SlaveBtns[3], SlaveTable};
+  return {SlaveBtns[0], SlaveBtns[1], LearnBtn, SlaveBtns[2], SlaveBtns[3], SlaveTable};
 }
 
-void TSlavePage::Measure(TLayoutInput& in) const { in.GridFrame = 2 * SlaveTable->frameWidth(); }
+void TSlavePage::Measure(TLayoutInput& in) const {
+  in.GridFrame = 2 * SlaveTable->frameWidth();
+  in.ButtonWidth = std::max(in.ButtonWidth, LearnBtn->fontMetrics().horizontalAdvance(LearnBtn->text()) + 24);
+}
 
 void TSlavePage::Arrange(const TLayout& l) {
   Apply(SlaveBtns[0], l.SlaveAdd);
   Apply(SlaveBtns[1], l.SlaveDelete);
   Apply(SlaveBtns[2], l.SlaveLoad);
   Apply(SlaveBtns[3], l.SlaveSave);
+  Apply(LearnBtn, l.SlaveLearn);
   Apply(SlaveTable, l.SlaveTable);
   TColumnFit::For(SlaveTable)->SetWidths({l.SlaveColumnWidth, l.SlaveColumnWidth});
 }

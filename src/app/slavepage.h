@@ -36,11 +36,14 @@ public:
   mkp::TSlaveTable Rows;  // the one store of the cells
   QTableView* SlaveTable = nullptr;
   std::array<QPushButton*, 4> SlaveBtns{};
+  QPushButton* LearnBtn = nullptr;  // "Learn slave table..."
 
 private:
   int CurrentRow() const;
   void LoadTable();
   void SaveTable();
+  // The rows answered in a capture replace the table's (slavelearn.cpp).
+  void LearnTable();
 
   TPageHost& host_;
 };

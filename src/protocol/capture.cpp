@@ -156,6 +156,14 @@ bool TCaptureWriter::IsOpen() const {
   return fd_ >= 0 && !failed_.load();
 }
 
+void TCaptureWriter::SetInterfaceName(int port, const std::string& name) {
+  if (port < 1) return;
+  std::lock_guard lk(lock_);
+  const auto index = static_cast<std::size_t>(port - 1);
+  if (laterNames_.size() <= index) laterNames_.resize(index + 1);
+  laterNames_[index] = name;
+}
+
 std::string TCaptureWriter::Error() const {
   std::lock_guard lk(lock_);
   return error_;
@@ -216,7 +224,8 @@ bool TCaptureWriter::Write(int port, bool sent, const std::uint8_t* bytes, std::
     const std::size_t index = static_cast<std::size_t>(port < 1 ? 1 : port) - 1;
     bool ok = true;
     while (ok && interfaces_ <= index) {
-      AddInterface("port " + std::to_string(interfaces_ + 1));
+      const bool named = interfaces_ < laterNames_.size() && !laterNames_[interfaces_].empty();
+      AddInterface(named ? laterNames_[interfaces_] : "port " + std::to_string(interfaces_ + 1));
       ok = WriteBlock();
     }
     if (ok) {

@@ -54,6 +54,9 @@ public:
   void Close();
   bool IsOpen() const;
   const std::string& Path() const { return path_; }
+  // The name of the interface of a port that has none yet (one not named to
+  // Open), used when its first frame comes; instead of "port N". Any thread.
+  void SetInterfaceName(int port, const std::string& name);
 
   // A frame handed by the transport: its time mapped to the wall clock, its
   // decode line (without its direction prefix) as the comment.
@@ -88,6 +91,7 @@ private:
   std::string path_;
   std::string error_;
   std::size_t interfaces_ = 0;
+  std::vector<std::string> laterNames_;  // by port - 1
   std::vector<std::uint8_t> block_;
   std::atomic<bool> failed_{false};
   std::atomic<std::uint64_t> frames_{0};

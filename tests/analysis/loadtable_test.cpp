@@ -137,5 +137,31 @@ TEST_F(LoadTableTest, ClosingDelimiterBeforeOpeningEnds) {
   ExpectEntry(4, 3, 1, 1.0L, "ASIS");
 }
 
+// A second analyser (a log window's) describes as the first one does, and
+// keeps doing so whatever becomes of the first.
+TEST_F(LoadTableTest, CopiedSettingsDescribeAlikeAndStayApart) {
+  ASSERT_TRUE(parser.LoadTable(Write("main.rtb", "COMMAND=7;REG=1;SUBIDX=2;RANK=10\nCOMMAND=7;REG=3;MASK=word\n")));
+  parser.HexFlagForType(TypeCode::Word) = true;
+  parser.ArrayAlign = true;
+  parser.AnalyzeMaster = false;
+  TMKPParser copy;
+  ASSERT_TRUE(copy.LoadTable(Write("other.rtb", "COMMAND=9;REG=4\n")));
+  copy.CopySettingsFrom(parser);
+  EXPECT_EQ(copy.TableFileName, "main.rtb");
+  EXPECT_EQ(copy.ParseTables[9].Count(), 0);  // replaced, not merged
+  for (const char* text : {"0A0B0C.010203.07.05.0300 - 01 E8 03", "0A0B0C.010203.07.05.0300 - 03 E8 03",
+                           "0A0B0C.010203.07.11.0700 - 01 01 04 01 02 03 04"}) {
+    EXPECT_EQ(copy.DescribeSlave(text), parser.DescribeSlave(text)) << text;
+    EXPECT_NE(copy.DescribeSlave(text), TMKPParser().DescribeSlave(text)) << text;
+  }
+  EXPECT_EQ(copy.DescribeMaster("010203.0A0B0C.06.05.0100 - 01"), "");
+  EXPECT_TRUE(copy.ArrayAlign);
+
+  const std::string before = copy.DescribeSlave("0A0B0C.010203.07.05.0300 - 01 E8 03");
+  ASSERT_TRUE(parser.LoadTable(Write("third.rtb", "COMMAND=7;REG=1;RANK=1000\n")));
+  parser.HexFlagForType(TypeCode::Word) = false;
+  EXPECT_EQ(copy.DescribeSlave("0A0B0C.010203.07.05.0300 - 01 E8 03"), before);
+}
+
 }  // namespace
 }  // namespace mkp

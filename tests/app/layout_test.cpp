@@ -113,6 +113,8 @@ TEST(LayoutTest, SlaveAndRegistersPages) {
   EXPECT_EQ(l.SlaveDelete.Top, 33);
   EXPECT_EQ(l.SlaveSave.Bottom(), pageHeight - 4);
   EXPECT_EQ(l.SlaveLoad.Bottom(), l.SlaveSave.Top - 4);
+  // "Learn slave table..." midway between "Delete" and "Load".
+  EXPECT_EQ(l.SlaveLearn, (TRect{4, 61, 100, 25}));
   EXPECT_EQ(l.SlaveTable, (TRect{116, 4, 984 - 4 - 116, pageHeight - 8}));
   EXPECT_EQ(l.SlaveColumnWidth, (864 - 4 - 3) / 2);
   EXPECT_EQ(l.ChangeAddress.Top, 54);
@@ -121,6 +123,17 @@ TEST(LayoutTest, SlaveAndRegistersPages) {
   EXPECT_EQ(l.RegisterColumnWidth, (868 - 4 - 3) / 2);
   EXPECT_EQ(l.ValueColumnWidth, (868 - 4 - 3) / 4);
   EXPECT_EQ(l.SymbolTerminal, (TRect{4, 4, 976, pageHeight - 8}));
+
+  // Buttons too high for the page (a large font): in Slave mode the page
+  // grows so that the five stay apart.
+  TLayoutInput tall = Window(1000, 992, 600, TLayoutMode::Slave);
+  tall.ButtonHeight = 40;
+  const TLayout t = ArrangeControls(tall);
+  EXPECT_GE(t.SlaveLearn.Top, t.SlaveDelete.Bottom() + 2);
+  EXPECT_GE(t.SlaveLoad.Top, t.SlaveLearn.Bottom() + 2);
+  EXPECT_EQ(t.SlaveSave.Bottom(), t.PageControl.Height - 20 - 4);
+  tall.Mode = TLayoutMode::Master;
+  EXPECT_EQ(ArrangeControls(tall).PageControl.Height, 98 + 80 + 20);
 }
 
 TEST(LayoutTest, RegistersPageKeepsTheGridColumnsWithTheStatisticsUnderIt) {

@@ -302,7 +302,8 @@ private slots:
     for (QAction* a : terminal->actions()) captions << (a->isSeparator() ? "-" : a->text());
     // The Part's items in their order, the newer ones in a group of their own, "Quit" last.
     QCOMPARE(captions, (QStringList{"Save to file", "-", "Terminal autosave", "-", "Clear window", "Autoscroll", "-",
-                                    "Show time", "Find...", "Colour lines", "About", "-", "Quit"}));
+                                    "Show time", "Find...", "Colour lines", "Capture to file...", "Open log...", "About",
+                                    "-", "Quit"}));
     captions.clear();
     for (QAction* a : w->TerminalPopupMenu->actions()) captions << (a->isSeparator() ? "-" : a->text());
     QCOMPARE(captions.mid(captions.indexOf("QWORD (39) - show as hex")),
@@ -376,8 +377,9 @@ private slots:
     QCOMPARE(QApplication::focusWidget(), w->PortSetupF->PortNumCBox);
     w->ModePageControl->setCurrentIndex(1);
     const TSlavePage& slave = *w->SlavePage;
-    QCOMPARE(chain(slave.SlaveBtns[0], 6), (QList<QWidget*>{slave.SlaveBtns[0], slave.SlaveBtns[1], slave.SlaveBtns[2],
-                                                           slave.SlaveBtns[3], slave.SlaveTable, w->TerminalLB}));
+    QCOMPARE(chain(slave.SlaveBtns[0], 7),
+             (QList<QWidget*>{slave.SlaveBtns[0], slave.SlaveBtns[1], slave.LearnBtn, slave.SlaveBtns[2],
+                              slave.SlaveBtns[3], slave.SlaveTable, w->TerminalLB}));
     w->ModePageControl->setCurrentIndex(2);
     const TRegistersPage& registers = *w->RegistersPage;
     QCOMPARE(chain(registers.RegistersBtns[0], 4),

@@ -62,12 +62,15 @@ TEST(CaptureTest, FramesComeBackWithTheirPortDirectionTimeBytesAndComment) {
   EXPECT_TRUE(writer.Write(2, false, answer.data(), answer.size(), T0 + std::chrono::nanoseconds(12'345'678), ""));
   // A port without an interface gets one.
   EXPECT_TRUE(writer.Write(3, false, answer.data(), 5, T0, "Missing format"));
+  // ... or the name given for it meanwhile.
+  writer.SetInterfaceName(4, "/dev/ttyS9");
+  EXPECT_TRUE(writer.Write(4, false, answer.data(), answer.size(), T0, ""));
   writer.Close();
-  EXPECT_EQ(writer.Frames(), 3u);
+  EXPECT_EQ(writer.Frames(), 4u);
 
   const TReadBack back = ReadBack(ReadFile(path));
   ASSERT_EQ(back.Last, TCaptureReader::TStep::End) << back.Error;
-  ASSERT_EQ(back.Frames.size(), 3u);
+  ASSERT_EQ(back.Frames.size(), 4u);
   const auto& f = back.Frames;
   EXPECT_EQ(f[0].Bytes, request);
   EXPECT_EQ(f[0].Direction, TFrameDirection::Out);
@@ -84,6 +87,8 @@ TEST(CaptureTest, FramesComeBackWithTheirPortDirectionTimeBytesAndComment) {
   EXPECT_EQ(f[2].InterfaceName, "port 3");
   EXPECT_EQ(f[2].Interfaces, 3);
   EXPECT_EQ(f[2].Bytes, CaptureBytes(answer.begin(), answer.begin() + 5));
+  EXPECT_EQ(f[3].InterfaceName, "/dev/ttyS9");
+  EXPECT_EQ(f[3].Interface, 4);
   std::filesystem::remove_all(dir);
 }
 
