@@ -115,9 +115,6 @@ TRegistersPage::TRegistersPage(TPageHost& host, QWidget* parent) : QWidget(paren
   ScanBtn = PageButton("Scan bus...", "RegistersScanBtn",
                        "Find the devices on the bus: probe each address of a range and list those that answer", this);
   connect(ScanBtn, &QPushButton::clicked, this, &TRegistersPage::ScanBus);
-  ScanDialog = new TScanDialog(this);
-  connect(ScanDialog, &TScanDialog::AddressChosen, this,
-          [this](const QString& dotted) { SetDeviceAddress(ToEngine(dotted)); });
 
   PlotItem = new QAction("Plot", this);
   PlotItem->setCheckable(true);
@@ -274,6 +271,11 @@ void TRegistersPage::ScanBus() {
       probe = text;
       if (!device) device = request->DstAddr;
     }
+  }
+  if (ScanDialog == nullptr) {  // made when first asked for, then kept with its finds
+    ScanDialog = new TScanDialog(this);
+    connect(ScanDialog, &TScanDialog::AddressChosen, this,
+            [this](const QString& dotted) { SetDeviceAddress(ToEngine(dotted)); });
   }
   ScanDialog->SetLine(&host_.Transport(), &host_.Parser(), Automat());
   ScanDialog->Prepare(device.value_or(mkp::TVorelAddr{}), probe);

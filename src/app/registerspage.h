@@ -93,7 +93,7 @@ public:
   QAction* PlotItem = nullptr;  // the grid's pop-up item
   TRegistersPlot* Plot = nullptr;
   QPushButton* ScanBtn = nullptr;       // "Scan bus..."
-  TScanDialog* ScanDialog = nullptr;    // kept with the finds of its last scan
+  TScanDialog* ScanDialog = nullptr;    // made at the first scan, kept with its finds
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
