@@ -6,8 +6,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QGuiApplication>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
@@ -177,8 +179,12 @@ TScanDialog::TScanDialog(QWidget* parent) : QDialog(parent) {
   connect(FoundList, &QTreeWidget::currentItemChanged, this, &TScanDialog::UpdateButtons);
   UpdateButtons();
 
+  // Room for a decode line of about 80 characters, within the screen.
   const QFontMetrics metrics = fontMetrics();
-  resize(std::max(sizeHint().width(), metrics.horizontalAdvance('0') * 100), metrics.lineSpacing() * 30);
+  QSize size(std::max(sizeHint().width(), metrics.horizontalAdvance('0') * 80), metrics.lineSpacing() * 28);
+  if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+  resize(size);
 }
 
 TScanDialog::~TScanDialog() {
@@ -203,7 +209,11 @@ void TScanDialog::Prepare(const mkp::TVorelAddr& device, const std::string& desc
   if (!descriptionProbe.empty()) ProbeCBox->addItem(FromEngine(descriptionProbe));
   ProbeCBox->addItem(mkp::TBusScan::DefaultProbe);
   ProbeCBox->setCurrentIndex(0);
-  if (ProbingLabel->text().isEmpty()) Tell("Press Scan to probe each address of the range.");
+  if (ProbingLabel->text().isEmpty()) {  // no scan yet
+    Tell("Press Scan to probe each address of the range.");
+    Progress->setRange(0, 256);
+    Progress->setValue(0);
+  }
   ScanBtn->setFocus();
 }
 
