@@ -83,7 +83,9 @@ void TPortKeeper::Tick() {
   });
 }
 
-QString TPortKeeper::OptionsNote() const { return FromEngine(channel_.LineOptionsNote()); }
+QString TPortKeeper::OptionsNote() const {
+  return channel_.State() == mkp::psInvalid ? QString() : FromEngine(channel_.LineOptionsNote());
+}
 
 QString TPortKeeper::StatusText(QString& tip) const {
   QString text;
@@ -101,7 +103,7 @@ QString TPortKeeper::StatusText(QString& tip) const {
     tip = text + "  " + FromEngine(why);  // the short reason in the panel, the whole one in its tool tip
     text += "  " + FromEngine(channel_.LastErrorBrief());
   }
-  if (const QString note = OptionsNote(); !note.isEmpty() && channel_.State() != mkp::psInvalid) {
+  if (const QString note = OptionsNote(); !note.isEmpty()) {
     text += "; " + note;
     tip = (tip.isEmpty() ? text : tip + "\n" + note);
   }

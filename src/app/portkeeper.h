@@ -105,8 +105,8 @@ public:
   // network connection has not come back, and what became of the line
   // options; tip gets the whole story for the panel's tool tip.
   QString StatusText(QString& tip) const;
-  // What the port did with the line options ("RS-485 mode not supported by
-  // this port"), or empty.
+  // What the open port did with the line options ("RS-485 mode not
+  // supported by this port"), or empty (also while the port is not open).
   QString OptionsNote() const;
 
 private:

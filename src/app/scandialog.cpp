@@ -145,6 +145,8 @@ TScanDialog::TScanDialog(QWidget* parent) : QDialog(parent) {
   range->addWidget(ToEdit);
   range->addStretch(1);
   grid->addWidget(CaptionFor("&Range", FromEdit, this), 0, 0);
+  FromEdit->setAccessibleName("Range from");
+  ToEdit->setAccessibleName("Range to");
   grid->addLayout(range, 0, 1);
   auto* timeout = new QHBoxLayout;
   timeout->addWidget(TimeoutEdit);

@@ -2,6 +2,7 @@
 // options of the port settings frame and their mkpt.ini keys, a port over
 // the network that breaks and comes back, and the bus scan dialog against a
 // simulated bus of devices (mkptool device) at the far end of a virtual cable.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -154,8 +155,8 @@ private slots:
       // Refused at the open: the box with the short reason, as for a local port.
       auto w = Window();
       QTRY_COMPARE(scratch_.Dialogs->Errors.size(), 1);
-      QVERIFY2(scratch_.Dialogs->Errors[0].startsWith("Invalid port settings!\n"), qPrintable(scratch_.Dialogs->Errors[0]));
-      QVERIFY(scratch_.Dialogs->Errors[0].contains("refused"));
+      const QString box = scratch_.Dialogs->Errors[0];
+      QVERIFY2(box.startsWith("Invalid port settings!\n") && box.contains("refused"), qPrintable(box));
       QCOMPARE(w->PortSetupF->PortNumCBox->currentText(), QString::fromStdString(server.Url()));
     }
     scratch_.Dialogs->Errors.clear();
@@ -199,8 +200,8 @@ private slots:
     const std::string wrong = scratch_.Dir.filePath("wrong.smt").toStdString();
     WriteFile(QString::fromStdString(wrong), "<010230.0A0B0C.06.01.0100 - 01> [0A0B0C.0999FF.07.01.0200 - 01 05]\r\n");
     mkptest::TNullModem cable;
-    mkptest::TToolProcess bus({"device", "--port", cable.PathB(), Examples + "device.rst", Examples + "sensor.rst@010210",
-                               Examples + "sensor.rst@1.2.48", "--table", wrong});
+    mkptest::TToolProcess bus({"device", "--port", cable.PathB(), Examples + "device.rst",
+                               Examples + "sensor.rst@010210", Examples + "sensor.rst@1.2.48", "--table", wrong});
     bool up = false;
     for (int attempt = 0; attempt < 20 && !up; ++attempt)
       up = mkptest::RunTool({"send", "--port", cable.PathA(), "--receive", "010210.0A0B0C.04.00.0000"}).Status == 0;
@@ -218,6 +219,13 @@ private slots:
       // The defaults: the device's range, the description's first request.
       if (scan.FromEdit->text() != "010200" || scan.ToEdit->text() != "0102FF" ||
           !scan.ProbeCBox->currentText().startsWith("010203.0A0B0C.06.")) return false;
+      // Each control tells a screen reader what it is.
+      for (QWidget* control : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (control->focusPolicy() != Qt::NoFocus && control->isVisible() &&
+            QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty()) {
+          qWarning() << "no accessible name:" << control;
+          return false;
+        }
       scan.ToEdit->setText("1.2.63");
       scan.TimeoutEdit->setValue(30);
       scan.ProbeCBox->setCurrentIndex(1);  // the default read of register 1

@@ -130,7 +130,8 @@ TEST_F(PortSettingsTest, LineOptionsReadTheirWordsAndAreWrittenOnlyWhenOn) {
   EXPECT_EQ(lastSender_, TControl::Rs485);
   const std::string path = (dir_ / "saved.ini").string();
   ASSERT_TRUE(settings_.SaveSettings(path));
-  EXPECT_EQ(Read(path).substr(Read(path).find("WriteIntervalTimeout")), "WriteIntervalTimeout=0\r\nEcho=1\r\nRS485=1\r\n");
+  const std::string saved = Read(path);
+  EXPECT_EQ(saved.substr(saved.find("WriteIntervalTimeout")), "WriteIntervalTimeout=0\r\nEcho=1\r\nRS485=1\r\n");
   settings_.ResetToDefaults();
   EXPECT_FALSE(settings_.GetEcho() || settings_.GetRs485());
 }
