@@ -114,7 +114,8 @@ private slots:
     QVERIFY(table != nullptr);
     QAccessibleInterface* cell = table->cellAt(0, 2);
     QCOMPARE(cell->text(QAccessible::Name), QString("1"));
-    QCOMPARE(cell->tableCellInterface()->columnHeaderCells().value(0)->text(QAccessible::Name), QString("Answered"));
+    QCOMPARE(cell->tableCellInterface()->columnIndex(), 2);
+    QCOMPARE(table->columnDescription(2), QString("Answered"));
     QCOMPARE(table->cellAt(0, 8)->text(QAccessible::Name), QString("21.8"));
   }
 
