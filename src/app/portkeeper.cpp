@@ -88,16 +88,15 @@ QString TPortKeeper::OptionsNote() const {
 }
 
 QString TPortKeeper::StatusText(QString& tip) const {
-  QString text;
   if (line_.Lost()) {
-    text = "Connection lost";
+    // How it broke, or why connecting again failed since.
     const std::string why = line_.ReopenFailure();
-    tip = FromEngine(channel_.LastError().empty() ? std::string("Connection lost") : channel_.LastError());
-    if (!why.empty()) tip = text + "; connecting again failed: " + FromEngine(why);
+    tip = why.empty() ? FromEngine(channel_.LastError())
+                      : "Connection lost; connecting again failed: " + FromEngine(why);
     tip += "\nThe next use of the port (or the next second) connects again.";
-    return text;
+    return "Connection lost";
   }
-  text = mkp::PortStateText(channel_.State());
+  QString text = mkp::PortStateText(channel_.State());
   tip.clear();
   if (const std::string why = channel_.LastError(); channel_.State() == mkp::psInvalid && !why.empty()) {
     tip = text + "  " + FromEngine(why);  // the short reason in the panel, the whole one in its tool tip

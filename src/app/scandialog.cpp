@@ -257,8 +257,9 @@ void TScanDialog::StartScan() {
   scan->SetOnFind([this](const mkp::TScanFind& find) {
     QMetaObject::invokeMethod(this, [find, this] { AddFind(find); }, Qt::QueuedConnection);
   });
-  scan->SetOnFinished([this](std::exception_ptr) {
-    QMetaObject::invokeMethod(this, [this] { Ended(); }, Qt::QueuedConnection);
+  scan->SetOnFinished([this](std::exception_ptr failure) {
+    const QString why = FromEngine(mkp::TWorkerThread::FailureText(failure));
+    QMetaObject::invokeMethod(this, [this, why] { Ended(why); }, Qt::QueuedConnection);
   });
   FoundList->clear();
   found_ = unexpected_ = 0;
@@ -332,7 +333,7 @@ void TScanDialog::AddFind(const mkp::TScanFind& find) {
   if (FoundList->currentItem() == nullptr) FoundList->setCurrentItem(item);
 }
 
-void TScanDialog::Ended() {
+void TScanDialog::Ended(const QString& failure) {
   if (scanView_ != nullptr) {
     LastScanned = scanView_->Scanned();
     LastSeconds = scanView_->Seconds();
@@ -344,7 +345,8 @@ void TScanDialog::Ended() {
              .arg(scanView_->Count())
              .arg(LastSeconds, 0, 'f', 2)
              .arg(found_)
-             .arg(unexpected_));
+             .arg(unexpected_) +
+         (failure.isEmpty() ? QString() : "\nThe scan ended on an error: " + failure));
   }
   scanView_ = nullptr;
   scan_.reset();

@@ -85,7 +85,8 @@ private:
   void Begin();
   void ShowProbe(const mkp::TVorelAddr& address, std::size_t index, std::size_t count);
   void AddFind(const mkp::TScanFind& find);
-  void Ended();
+  // The scan is over (failure: why it ended early, or empty).
+  void Ended(const QString& failure = {});
   void ChooseRow(QTreeWidgetItem* item);
   void Tell(const QString& text);
   void UpdateButtons();
