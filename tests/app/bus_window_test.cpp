@@ -193,6 +193,9 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(server.Accept(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(w->StatusPanels[2]->text(), QString("Port settings OK"), 5000);
     QCOMPARE(CountLines(*w, "Connection lost"), 2);
+    scratch_.Dialogs->AnswerYes = true;
+    w->close();
+    QCOMPARE(ReadFile("mkpt.ini"), mkptest::IniFor(server.Url()));  // kept like a device path
   }
 
   void ScanDialogFindsTheDevicesAndSetsTheAddress() {
