@@ -86,6 +86,7 @@ TLayout ArrangeControls(const TLayoutInput& in) {
   out.Transmit = At(4, out.SelectDevice.Top + 4 * in.ButtonHeight, in.ButtonWidth, 2 * in.ButtonHeight);
   out.ResetStatistics = At(4, out.SelectDevice.Top + 7 * in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
   out.PlotButton = At(4, out.SelectDevice.Top + 9 * in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
+  out.ScanBus = At(4, out.SelectDevice.Top + 11 * in.ButtonHeight, in.ButtonWidth, in.ButtonHeight);
   const int registersLeft = out.SelectDevice.Right() + 8;
   // The grid keeps the upper part, at least its header and four rows; the
   // statistics table takes the rest, 4 below it.

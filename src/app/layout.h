@@ -66,8 +66,9 @@ struct TLayout {
   TRect SelectDevice, ChangeAddress, Transmit, RegistersTable;
   int RegisterColumnWidth = 0, ValueColumnWidth = 0;
   // Beside the grid: the statistics table under it (same left and width), the
-  // "Reset statistics" and "Plot" buttons under "Transmit".
-  TRect ResetStatistics, PlotButton, StatisticsTable;
+  // "Reset statistics" and "Plot" buttons under "Transmit", and "Scan bus..."
+  // under them.
+  TRect ResetStatistics, PlotButton, StatisticsTable, ScanBus;
   // Terminal page.
   TRect SymbolTerminal;
   // Below the pages, in the window's client area; the panes in TerminalPanel's.

@@ -71,6 +71,7 @@ TMainForm::TMainForm(std::shared_ptr<TDialogs> dialogs, QWidget* parent)
   // else exists; analyser; transport; switches; timers.
   QApplication::setApplicationName(Caption);
   setWindowTitle(Caption);
+  Transport.SetChannel(&PortKeeper.Line());
   mkp::TPortSettings& settings = PortSetupF->Settings();
   settings.ResetToDefaults();
   settings.OnSettingsChange = [this](mkp::TPortSettings::TControl sender) { OnChangePortSettings(sender); };
@@ -190,8 +191,8 @@ void TMainForm::OnChangePortSettings(mkp::TPortSettings::TControl sender) {
 
 void TMainForm::ApplyPortSettings() {
   const mkp::TPortSettings& s = PortSetupF->Settings();
-  const bool opened = Channel.OpenPort(s.GetPortName(), s.GetSpeed(), s.GetStopBits(), s.GetParity(),
-                                       s.GetReadInterval(), s.GetWriteInterval());
+  const bool opened = PortKeeper.Open(s, InfoTimer->isActive() ? host_.get() : nullptr);  // start-up: at once
+  PortSetupF->ShowLineOptionsNote(PortKeeper.OptionsNote());
   if (!opened) {
     const QString text = "Invalid port settings!\n" + FromEngine(Channel.LastErrorBrief());
     // At start-up the box comes once the window is there.
@@ -207,11 +208,8 @@ void TMainForm::RefreshStatus() {
   std::erase_if(retired_, [](const auto& w) { return w->Finished(); });
   StatusPanels[0]->setText(StatusTimeText(QTime::currentTime()));
   StatusPanels[1]->setText(kModeNames[CurrentMode]);
-  QString port = mkp::PortStateText(Channel.State()), tip;
-  if (const std::string why = Channel.LastError(); Channel.State() == mkp::psInvalid && !why.empty()) {
-    tip = port + "  " + FromEngine(why);  // the short reason in the panel, the whole one in its tool tip
-    port += "  " + FromEngine(Channel.LastErrorBrief());
-  }
+  PortKeeper.Tick();  // a lost network line nobody uses is taken up
+  QString tip, port = PortKeeper.StatusText(tip);
   if (CurrentMode == wmMonitor)
     if (const QString second = MonitorPage->SecondPortProblem(); !second.isEmpty()) {
       port += "; " + second;

@@ -14,6 +14,7 @@
 #include "app/dialogs.h"
 #include "app/dispatcher.h"
 #include "app/operations.h"
+#include "app/portkeeper.h"
 #include "modes/worker.h"
 #include "protocol/transport.h"
 #include "serial/comport.h"
@@ -71,6 +72,8 @@ public:
   mkp::TCOMPortChannel Channel;
   mkp::TMKPParser Parser;
   mkp::TMKProtocolTransport Transport{&Channel};
+  // Opens the port and brings a lost network line back; the transport uses its line.
+  TPortKeeper PortKeeper{Channel, Transport};
   TWorkMode CurrentMode = wmMaster;
   TWorkMode RequestedMode = wmMaster;
   bool AutosaveEnabled = false;

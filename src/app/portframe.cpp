@@ -1,6 +1,7 @@
 #include "app/portframe.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,10 @@
 namespace mkpt {
 
 namespace {
+
+constexpr const char* EchoHint =
+    "Drop the echo of each write: for adapters that hand back every byte sent (two-wire RS-485)";
+constexpr const char* Rs485Hint = "Ask the driver for RS-485 direction control (RTS on while sending)";
 
 void Fill(QComboBox* box, const std::vector<std::string>& items, int index) {
   box->clear();
@@ -114,12 +119,26 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
             {LabelFor("Parity", ParityCBox, this), ParityCBox},
             {LabelFor("Receive : byte-to-byte timeout, ms", ReadIntervalEd, this), ReadIntervalEd},
             {LabelFor("Send : byte-to-byte timeout, ms", WriteIntervalEd, this), WriteIntervalEd}};
+  auto option = [this](const char* caption, const char* name, const char* hint, void (mkp::TPortSettings::*set)(bool)) {
+    auto* box = new QCheckBox(caption, this);
+    box->setObjectName(name);
+    box->setToolTip(hint);
+    box->setAccessibleDescription(hint);
+    connect(box, &QCheckBox::toggled, this, [this, set](bool on) {
+      if (!refreshing_) (settings_.*set)(on);
+    });
+    return box;
+  };
+  EchoCB = option("Echo", "EchoCB", EchoHint, &mkp::TPortSettings::SetEcho);
+  Rs485CB = option("RS-485", "Rs485CB", Rs485Hint, &mkp::TPortSettings::SetRs485);
   PlaceControls(false);
   setTabOrder(PortNumCBox, SpeedCBox);
   setTabOrder(SpeedCBox, StopBitCBox);
   setTabOrder(StopBitCBox, ParityCBox);
   setTabOrder(ParityCBox, ReadIntervalEd);
   setTabOrder(ReadIntervalEd, WriteIntervalEd);
+  setTabOrder(WriteIntervalEd, EchoCB);
+  setTabOrder(EchoCB, Rs485CB);
 
   auto chosen = [this](QComboBox* box, void (mkp::TPortSettings::*set)(int)) {
     connect(box, qOverload<int>(&QComboBox::activated), this, [this, set](int index) {
@@ -146,13 +165,16 @@ TPortSetupFrame::TPortSetupFrame(QWidget* parent) : QWidget(parent) {
 }
 
 void TPortSetupFrame::PlaceControls(bool twoRows) {
-  // One row; or two rows of three settings, each row as wide as it needs.
+  // One row; or two rows of three settings and one option, each row as wide
+  // as it needs.
   std::vector<std::vector<QWidget*>> rows(twoRows ? 2 : 1);
   for (std::size_t i = 0; i < pairs_.size(); ++i) {
     auto& row = rows[twoRows ? i / 3 : 0];
     row.push_back(pairs_[i].first);
     row.push_back(pairs_[i].second);
   }
+  rows.front().push_back(EchoCB);
+  rows.back().push_back(Rs485CB);
   LayOutRows(this, rows, QMargins(4, 4, 4, 4));
   twoRows_ = twoRows;
 }
@@ -160,6 +182,7 @@ void TPortSetupFrame::PlaceControls(bool twoRows) {
 void TPortSetupFrame::FitWidth(int width) {
   std::vector<QWidget*> controls;
   for (const auto& [caption, control] : pairs_) controls.insert(controls.end(), {caption, control});
+  controls.insert(controls.end(), {EchoCB, Rs485CB});
   const int spacing = std::max(style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, this), 6);
   const bool twoRows = OneRowWidth(controls, QMargins(4, 4, 4, 4), spacing) > width;
   if (twoRows == twoRows_) return;
@@ -197,7 +220,14 @@ void TPortSetupFrame::Refresh() {
   Fill(ParityCBox, settings_.ParityItems(), settings_.ParityIndex());
   ReadIntervalEd->setText(FromEngine(settings_.ReadIntervalText()));
   WriteIntervalEd->setText(FromEngine(settings_.WriteIntervalText()));
+  EchoCB->setChecked(settings_.GetEcho());
+  Rs485CB->setChecked(settings_.GetRs485());
   refreshing_ = false;
+}
+
+void TPortSetupFrame::ShowLineOptionsNote(const QString& note) {
+  Rs485CB->setToolTip(note.isEmpty() ? QString(Rs485Hint) : QString(Rs485Hint) + "\n" + note);
+  Rs485CB->setAccessibleDescription(Rs485CB->toolTip());
 }
 
 }  // namespace mkpt

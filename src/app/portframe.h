@@ -1,5 +1,6 @@
 // The port settings frame: four lists and two two-digit edits bound to the
-// engine's settings model, which tells the owner of every change.
+// engine's settings model, which tells the owner of every change; after them
+// the two line options, "Echo" and "RS-485".
 #pragma once
 
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 
 #include "serial/portsettings.h"
 
+class QCheckBox;
 class QComboBox;
 
 namespace mkpt {
@@ -41,10 +43,13 @@ public:
   mkp::TPortSettings& Settings() { return settings_; }
   // Shows what the model holds (after ResetToDefaults or LoadSettings).
   void Refresh();
-  // Lays the six settings out in one row when they fit the width, else in
-  // two rows of three.
+  // Lays the six settings and the two options out in one row when they fit
+  // the width, else in two rows of three settings and one option.
   void FitWidth(int width);
   bool TwoRows() const { return twoRows_; }
+  // What the port made of the line options at its last open (empty: all
+  // taken); the RS-485 box's tool tip and description tell it.
+  void ShowLineOptionsNote(const QString& note);
 
   QComboBox* PortNumCBox = nullptr;
   QComboBox* SpeedCBox = nullptr;
@@ -52,6 +57,8 @@ public:
   QComboBox* ParityCBox = nullptr;
   QLineEdit* ReadIntervalEd = nullptr;
   QLineEdit* WriteIntervalEd = nullptr;
+  QCheckBox* EchoCB = nullptr;
+  QCheckBox* Rs485CB = nullptr;
 
 private:
   void PortTyped();

@@ -19,6 +19,8 @@
 #include "app/qtext.h"
 #include "app/registersgrid.h"
 #include "app/registersplot.h"
+#include "app/scandialog.h"
+#include "modes/address.h"
 #include "modes/registers.h"
 #include "modes/registers_ops.h"
 #include "modes/worker.h"
@@ -110,6 +112,10 @@ TRegistersPage::TRegistersPage(TPageHost& host, QWidget* parent) : QWidget(paren
   // also when a scroll bar comes or goes.
   StatisticsTable->viewport()->installEventFilter(this);
 
+  ScanBtn = PageButton("Scan bus...", "RegistersScanBtn",
+                       "Find the devices on the bus: probe each address of a range and list those that answer", this);
+  connect(ScanBtn, &QPushButton::clicked, this, &TRegistersPage::ScanBus);
+
   PlotItem = new QAction("Plot", this);
   PlotItem->setCheckable(true);
   Plot = new TRegistersPlot(History, Rows, host_.Dialogs(), this);
@@ -126,12 +132,13 @@ mkp::TRegistersAutomat* TRegistersPage::Automat() const {
 
 QList<QWidget*> TRegistersPage::TabChain() const {
   return {RegistersBtns[0], RegistersBtns[2], RegistersBtns[1], RegistersTable, ResetStatsBtn, PlotBtn,
-          StatisticsTable};
+          ScanBtn, StatisticsTable};
 }
 
 void TRegistersPage::Measure(TLayoutInput& in) const {
   int widest = 100;
-  for (const QPushButton* button : {RegistersBtns[0], RegistersBtns[1], RegistersBtns[2], ResetStatsBtn, PlotBtn})
+  for (const QPushButton* button :
+       {RegistersBtns[0], RegistersBtns[1], RegistersBtns[2], ResetStatsBtn, PlotBtn, ScanBtn})
     widest = std::max(widest, button->fontMetrics().horizontalAdvance(button->text()) + 24);
   in.ButtonWidth = std::max(in.ButtonWidth, widest);
 }
@@ -146,6 +153,7 @@ void TRegistersPage::Arrange(const TLayout& l) {
   RegistersTable->setColumnWidth(2, l.ValueColumnWidth);
   Apply(ResetStatsBtn, l.ResetStatistics);
   Apply(PlotBtn, l.PlotButton);
+  Apply(ScanBtn, l.ScanBus);
   Apply(StatisticsTable, l.StatisticsTable);
   FitStatisticsColumns();
 }
@@ -243,9 +251,36 @@ void TRegistersPage::ChangeAddress() {
   if (host_.Mode() != wmRegisters) return;
   VORELAddrForm->SetAddressText(DeviceAddress);
   if (!host_.Dialogs().Run(*VORELAddrForm)) return;
-  DeviceAddress = VORELAddrForm->AddressText().substr(0, 255);
+  SetDeviceAddress(VORELAddrForm->AddressText());
+}
+
+void TRegistersPage::SetDeviceAddress(const std::string& address) {
+  DeviceAddress = address.substr(0, 255);
   if (!DeviceAddress.empty())
     if (mkp::TRegistersAutomat* automat = Automat()) automat->SetTargetAddress(DeviceAddress);
+}
+
+void TRegistersPage::ScanBus() {
+  // The range around the device: the address set, else the one the
+  // description's first request goes to, else 000000.
+  std::optional<mkp::TVorelAddr> device = mkp::ParseBusAddress(DeviceAddress);
+  std::string probe;
+  for (int i = 0; i < Model.Requests.Count() && probe.empty(); ++i) {
+    mkp::TPacketHolder request;
+    if (const std::string text = mkp::TDeviceModel::ItemText(Model.Requests, i); mkp::TextToPacket(text, *request)) {
+      probe = text;
+      if (!device) device = request->DstAddr;
+    }
+  }
+  if (ScanDialog == nullptr) {  // made when first asked for, then kept with its finds
+    ScanDialog = new TScanDialog(this);
+    connect(ScanDialog, &TScanDialog::AddressChosen, this,
+            [this](const QString& dotted) { SetDeviceAddress(ToEngine(dotted)); });
+  }
+  ScanDialog->SetLine(&host_.Transport(), &host_.Parser(), Automat());
+  ScanDialog->Prepare(device.value_or(mkp::TVorelAddr{}), probe);
+  host_.Dialogs().Run(*ScanDialog);
+  ScanDialog->StopAndWait();  // nothing scans once the dialog is gone
 }
 
 void TRegistersPage::ResetStatistics() {

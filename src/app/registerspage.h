@@ -32,6 +32,7 @@ namespace mkpt {
 
 class TPageHost;
 class TRegistersPlot;
+class TScanDialog;
 class TStatisticsModel;
 class TVORELAddrForm;
 
@@ -65,6 +66,12 @@ public:
   // Why a register cannot be plotted, or empty when it can.
   QString PlotRefusal(int row) const;
   void ShowPlot();
+  // "Scan bus...": the scan dialog, modal to the window; the automaton holds
+  // while a scan runs.
+  void ScanBus();
+  // The device address as "Change sddress" sets it ("A.B.C"): for Transmit
+  // and, when not empty, for the running automaton's requests.
+  void SetDeviceAddress(const std::string& address);
 
   mkp::TRegistersTable Rows;  // the grid's cells
   mkp::TDeviceModel Model;    // the device description
@@ -85,6 +92,8 @@ public:
   TStatisticsModel* StatisticsModel = nullptr;
   QAction* PlotItem = nullptr;  // the grid's pop-up item
   TRegistersPlot* Plot = nullptr;
+  QPushButton* ScanBtn = nullptr;       // "Scan bus..."
+  TScanDialog* ScanDialog = nullptr;    // made at the first scan, kept with its finds
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

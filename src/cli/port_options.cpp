@@ -23,7 +23,8 @@ const char* const PortOptionsHelp =
     "  --write-interval MS  send one byte per MS ms; 0 sends at once (0)\n"
     "  --settings FILE      take all six settings from a mkpt.ini file; options\n"
     "                       after it override it; a file that names none of its\n"
-    "                       keys is refused (\"no port settings found\")\n"
+    "                       keys is refused (\"no port settings found\"); its\n"
+    "                       Echo=1 and RS485=1 act as --echo and --rs485\n"
     "  --echo               the adapter hands back every byte written (two-wire\n"
     "                       RS-485): drop that echo after each write; bytes that\n"
     "                       do not repeat the write are kept and read as received\n"
@@ -118,6 +119,9 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
     options.Parity = settings.GetParity();
     options.ReadInterval = settings.GetReadInterval();
     options.WriteInterval = settings.GetWriteInterval();
+    // The line options of the file add to --echo and --rs485.
+    options.Echo = options.Echo || settings.GetEcho();
+    options.Rs485 = options.Rs485 || settings.GetRs485();
     return true;
   });
   table.push_back(Flag("--echo", options.Echo));

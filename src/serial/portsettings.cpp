@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <string_view>
 
 #include "serial/comport.h"
@@ -16,11 +17,12 @@ namespace mkp {
 
 namespace {
 
-// The keys of the file, upper-cased: the six settings and the five that are
-// read over.
-constexpr std::array<std::string_view, 11> KnownKeys = {
+// The keys of the file, upper-cased: the six settings, the five that are
+// read over, and the two line options.
+constexpr std::array<std::string_view, 13> KnownKeys = {
     "PORTNUMBER",  "TRANSFERRATE",  "STOPBITS", "PARITY", "DTRCONTROL", "RTSCONTROL", "READTOTALTIMEOUTCONSTANT",
-    "READTOTALTIMEOUTMULTIPLIER", "READINTERVALTIMEOUT", "WRITETIMEOUTMULTIPLIER", "WRITEINTERVALTIMEOUT"};
+    "READTOTALTIMEOUTMULTIPLIER", "READINTERVALTIMEOUT", "WRITETIMEOUTMULTIPLIER", "WRITEINTERVALTIMEOUT",
+    "ECHO", "RS485"};
 
 bool IsPath(const std::string& text) { return text.find('/') != std::string::npos; }
 
@@ -31,6 +33,14 @@ bool IsSpeedNumber(const std::string& text) {
     return false;
   const auto value = DecimalToInt(trimmed);
   return value && *value >= 1 && *value <= TPortSettings::MaxSpeed;
+}
+
+// A switch's value in the file: on, off, or neither (none).
+std::optional<bool> SwitchValue(const std::string& value) {
+  const std::string v = UpperCase(value);
+  if (v == "1" || v == "YES" || v == "TRUE" || v == "ON") return true;
+  if (v.empty() || v == "0" || v == "NO" || v == "FALSE" || v == "OFF") return false;
+  return std::nullopt;
 }
 
 std::string DigitsOnly(const std::string& text) {
@@ -73,6 +83,8 @@ void TPortSettings::ResetToDefaults() {
   parity_ = 0;
   readText_ = "1";
   writeText_ = "0";
+  echo_ = false;
+  rs485_ = false;
   Notify(TControl::Frame);
 }
 
@@ -157,6 +169,17 @@ void TPortSettings::SetWriteInterval(int value) {
   SetText(writeText_, std::to_string(std::clamp(value, 0, 99)), TControl::WriteInterval);
 }
 
+void TPortSettings::SetEcho(bool on) {
+  if (echo_ == on) return;
+  echo_ = on;
+  Notify(TControl::Echo);
+}
+void TPortSettings::SetRs485(bool on) {
+  if (rs485_ == on) return;
+  rs485_ = on;
+  Notify(TControl::Rs485);
+}
+
 void TPortSettings::SetPortIndex(int index) { SetIndex(port_, ports_, index, TControl::Port); }
 void TPortSettings::SetSpeedIndex(int index) { SetIndex(speed_, speeds_, index, TControl::Speed); }
 void TPortSettings::SetStopBitIndex(int index) { SetIndex(stopBit_, stopBits_, index, TControl::StopBits); }
@@ -201,6 +224,10 @@ TLoadResult TPortSettings::LoadSettings(const std::string& fileName) {
             SetWriteInterval(*number);
           else
             ok = false;
+        } else if (key == "ECHO") {
+          if (const auto on = SwitchValue(value)) SetEcho(*on);
+        } else if (key == "RS485") {
+          if (const auto on = SwitchValue(value)) SetRs485(*on);
         }
         // DTRControl, RTSControl, ReadTotalTimeoutConstant,
         // ReadTotalTimeoutMultiplier, WriteTimeOutMultiplier and all other
@@ -226,6 +253,8 @@ bool TPortSettings::SaveSettings(const std::string& fileName) const {
       << "Parity=" << GetParity() << "\r\n"
       << "ReadIntervalTimeout=" << GetReadInterval() << "\r\n"
       << "WriteIntervalTimeout=" << GetWriteInterval() << "\r\n";
+  if (echo_) out << "Echo=1\r\n";
+  if (rs485_) out << "RS485=1\r\n";
   out.close();
   return !out.fail();
 }

@@ -6,6 +6,11 @@
 // bits, parity) and two two-digit edit texts (receive and send byte-to-byte
 // time-outs, ms). Every change of a value calls OnSettingsChange with the
 // control that changed; the owner then reads all six values again.
+//
+// Beside them, two line options, off at start: Echo (drop the echo of each
+// write) and RS-485 (ask the driver for direction control). The file holds
+// their keys "Echo" and "RS485" only while they are on, after the six keys,
+// so a file saved with both off reads as the first version wrote it.
 #pragma once
 
 #include <functional>
@@ -20,7 +25,7 @@ class TPortSettings {
 public:
   // The sender of a change notification: one of the six controls, or the
   // frame as a whole (after ResetToDefaults and after LoadSettings).
-  enum class TControl { Frame, Port, Speed, StopBits, Parity, ReadInterval, WriteInterval };
+  enum class TControl { Frame, Port, Speed, StopBits, Parity, ReadInterval, WriteInterval, Echo, Rs485 };
   using TChangeHandler = std::function<void(TControl sender)>;
 
   // Filled with the defaults (ResetToDefaults), no handler.
@@ -30,7 +35,8 @@ public:
   static constexpr int MaxSpeed = 4000000;
 
   // Fills the four lists anew and selects COM1, 9600, 1, none; receive "1",
-  // send "0". Calls the handler once (sender Frame) when one is installed.
+  // send "0"; both line options off. Calls the handler once (sender Frame)
+  // when one is installed.
   void ResetToDefaults();
 
   // The selected item, trimmed and upper-cased (a device path only trimmed);
@@ -58,15 +64,24 @@ public:
   void SetReadInterval(int value);
   void SetWriteInterval(int value);
 
+  // The line options; a change notifies (sender Echo or Rs485).
+  bool GetEcho() const { return echo_; }
+  bool GetRs485() const { return rs485_; }
+  void SetEcho(bool on);
+  void SetRs485(bool on);
+
   // Reads the port keys of a settings file (CR LF or LF line ends). Changes
   // made while loading notify nobody; afterwards the handler is called
   // exactly once (sender Frame). A missing or unreadable file or an interval
   // that is not a decimal integer resets every setting to its default and
   // fails. A file in which no line names a key of the settings file yields
   // nothing usable: every setting stays as it was (the handler is still
-  // called once).
+  // called once). "Echo" and "RS485" read 1, yes, true or on (case ignored)
+  // as on and 0, no, false, off or nothing as off; another value leaves the
+  // option as it was.
   TLoadResult LoadSettings(const std::string& fileName);
-  // Writes the six keys in order, CR LF line ends, replacing the file.
+  // Writes the six keys in order, then "Echo=1" and "RS485=1" for the line
+  // options that are on; CR LF line ends, replacing the file.
   bool SaveSettings(const std::string& fileName) const;
 
   static int IndexOfText(const std::vector<std::string>& list, const std::string& text);
@@ -108,6 +123,7 @@ private:
   std::vector<std::string> ports_, speeds_, stopBits_, parities_;
   int port_ = -1, speed_ = -1, stopBit_ = -1, parity_ = -1;
   std::string readText_, writeText_;
+  bool echo_ = false, rs485_ = false;
 };
 
 }  // namespace mkp

@@ -151,6 +151,7 @@ TEST(LayoutTest, RegistersPageKeepsTheGridColumnsWithTheStatisticsUnderIt) {
   // The new buttons under "Transmit", one button height apart.
   EXPECT_EQ(l.ResetStatistics, (TRect{4, 4 + 7 * 25, 100, 25}));
   EXPECT_EQ(l.PlotButton, (TRect{4, 4 + 9 * 25, 100, 25}));
+  EXPECT_EQ(l.ScanBus, (TRect{4, 4 + 11 * 25, 100, 25}));
   EXPECT_GT(l.ResetStatistics.Top, l.Transmit.Bottom());
 
   // A low page: the grid keeps its header and four rows, the statistics what is left.

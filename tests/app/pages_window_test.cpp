@@ -297,7 +297,7 @@ private slots:
       for (QLabel* label : w->PortSetupF->findChildren<QLabel*>())
         QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
       QVERIFY(w->PortSetupF->geometry().right() <= w->PortSetupPanel->width());
-      for (QCheckBox* box : w->FindBar->findChildren<QCheckBox*>())
+      for (QCheckBox* box : w->PortSetupF->findChildren<QCheckBox*>() + w->FindBar->findChildren<QCheckBox*>())
         QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
       for (QPushButton* button : w->RegistersPage->findChildren<QPushButton*>())
         QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));

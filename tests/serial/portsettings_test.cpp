@@ -116,6 +116,26 @@ TEST_F(PortSettingsTest, ASpeedOffTheListIsKeptOnceAndSavedAsRead) {
   EXPECT_NE(Read(path).find("TransferRate=250000\r\n"), std::string::npos);
 }
 
+TEST_F(PortSettingsTest, LineOptionsReadTheirWordsAndAreWrittenOnlyWhenOn) {
+  // Alone in a file, they are port settings of their own.
+  EXPECT_TRUE(settings_.LoadSettings(Write("Echo=Yes\r\nrs485=ON\r\n")));
+  EXPECT_TRUE(settings_.GetEcho() && settings_.GetRs485());
+  EXPECT_TRUE(settings_.LoadSettings(Write("Echo=maybe\r\nRS485=0\r\n")));  // not a switch word: kept
+  EXPECT_TRUE(settings_.GetEcho());
+  EXPECT_FALSE(settings_.GetRs485());
+  calls_ = 0;
+  settings_.SetEcho(true);
+  settings_.SetRs485(true);
+  EXPECT_EQ(calls_, 1);
+  EXPECT_EQ(lastSender_, TControl::Rs485);
+  const std::string path = (dir_ / "saved.ini").string();
+  ASSERT_TRUE(settings_.SaveSettings(path));
+  const std::string saved = Read(path);
+  EXPECT_EQ(saved.substr(saved.find("WriteIntervalTimeout")), "WriteIntervalTimeout=0\r\nEcho=1\r\nRS485=1\r\n");
+  settings_.ResetToDefaults();
+  EXPECT_FALSE(settings_.GetEcho() || settings_.GetRs485());
+}
+
 TEST_F(PortSettingsTest, OnlyThePortLineLeavesTheRestAsTheyWere) {
   settings_.SelectSpeed("57600");
   settings_.SelectParity("odd");
