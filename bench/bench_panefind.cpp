@@ -31,7 +31,7 @@ std::vector<mkpt::TPaneLine> PollingLines(int count) {
     else
       text = "<- 0A0B0C>>010203: ANSWER reg " + std::string(regText) + " WORD (5) = " + std::to_string(1000 + i) +
              " [02 E8 03] checksum 5F 1D 2C 3B";
-    lines.push_back({text, {}});
+    lines.push_back({text, {}, {}});
   }
   return lines;
 }

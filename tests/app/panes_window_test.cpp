@@ -44,7 +44,7 @@ std::vector<TPaneLine> Decoded(int first, int count) {
   for (int i = first; i < first + count; ++i)
     lines.push_back({(i % 2 ? "<- 0A0B0C>>010203: reg " : "-> 010203>>0A0B0C: reg ") +
                          std::string(i % 3 == 0 ? "04" : "05") + " #" + std::to_string(i),
-                     {}});
+                     {}, {}});
   return lines;
 }
 
@@ -269,7 +269,7 @@ private slots:
     auto w = Window();
     TPaneView& pane = *w->TerminalLB;
     pane.setPalette(DarkPalette());
-    pane.Append({{"-> 0A0B0C.010203.06.01.0100 - 05", {}}, {"<- Missing format : 01", {}}}, false);
+    pane.Append({{"-> 0A0B0C.010203.06.01.0100 - 05", {}, {}}, {"<- Missing format : 01", {}, {}}}, false);
     QCoreApplication::processEvents();  // the view lays its rows out
     const QImage shot = pane.viewport()->grab().toImage();
     const TPaneColours c = PaneColoursFor(pane.palette());

@@ -40,7 +40,7 @@ namespace {
 
 std::vector<TPaneLine> Lines(int first, int count) {
   std::vector<TPaneLine> lines;
-  for (int i = first; i < first + count; ++i) lines.push_back({"line " + std::to_string(i), {}});
+  for (int i = first; i < first + count; ++i) lines.push_back({"line " + std::to_string(i), {}, {}});
   return lines;
 }
 
