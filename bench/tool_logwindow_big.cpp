@@ -27,6 +27,10 @@
 #include "app/logpanes.h"
 #include "app/logwindow.h"
 #include "big_traffic.h"
+#include "memory.h"
+
+using mkpbench::ResidentMiB;
+using mkpbench::PeakMiB;
 
 namespace {
 
@@ -39,21 +43,6 @@ public:
   QString SaveFile(const QString&, const QString&, const QString&, QString*) override { return {}; }
   bool Run(QDialog&) override { return false; }
 };
-
-double ResidentMiB() {
-  long pages = 0, resident = 0;
-  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-double PeakMiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
-}
 
 }  // namespace
 

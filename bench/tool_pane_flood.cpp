@@ -30,9 +30,12 @@
 #include "app/registerspage.h"
 #include <QChartView>
 #include "modes/registers_table.h"
+#include "memory.h"
 #include <cstring>
 #include <time.h>
 #include <unistd.h>
+
+using mkpbench::ResidentMiB;
 
 namespace {
 
@@ -47,15 +50,6 @@ public:
 };
 
 using Clock = std::chrono::steady_clock;
-
-double ResidentMiB() {
-  long pages = 0, resident = 0;
-  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
 
 // The CPU time of the calling thread.
 double ThreadCpuMs() {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -87,11 +88,11 @@ private:
     const auto before = w.findChildren<TLogWindow*>();
     Dialogs().FileToOpen = file;
     w.RunOperation(opOpenLog);
-    TLogWindow* window = nullptr;
+    QPointer<TLogWindow> window;
     for (TLogWindow* candidate : w.findChildren<TLogWindow*>())
       if (!before.contains(candidate)) window = candidate;
-    if (window != nullptr)
-      for (int i = 0; i < 1000 && window->Loading(); ++i) QTest::qWait(10);
+    // A file it could not read closes the window: null then.
+    for (int i = 0; i < 1000 && window && window->Loading(); ++i) QTest::qWait(10);
     return window;
   }
 
@@ -294,9 +295,13 @@ private slots:
     w.RunOperation(opOpenLog);
     TLogWindow* log = w.findChild<TLogWindow*>();
     QVERIFY(log != nullptr);
-    // The loader reads ahead only a few batches while the window takes none.
-    for (int i = 0; i < 1000 && log->Loader().Position() == 0; ++i) QThread::msleep(5);
-    log->Drain();
+    // The loader reads ahead only a few batches while the window takes none
+    // (no event loop runs here), so the file is far from read when the first
+    // lines are in the panes.
+    for (int i = 0; i < 2000 && log->Panes->TerminalLB->model()->rowCount() == 0; ++i) {
+      log->Drain();
+      QThread::msleep(5);
+    }
     QVERIFY(log->Panes->TerminalLB->model()->rowCount() > 0);
     QVERIFY(log->Loading() && log->Progress->isVisibleTo(log) && log->CancelBtn->isEnabled());
     QTest::mouseClick(log->CancelBtn, Qt::LeftButton);
