@@ -35,9 +35,13 @@ mkp_ensure_packages() {
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# mkp_build DIR [cmake options...]: configures (once) and builds DIR.
+# mkp_build DIR [cmake options...] [-- build options...]: configures (once)
+# and builds DIR (what the build options name, or everything).
 mkp_build() {
   local dir="$1"; shift
-  cmake -S "$MKP_ROOT" -B "$MKP_ROOT/$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$MKP_ROOT/$dir" -j "$MKP_JOBS"
+  local configure=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do configure+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  cmake -S "$MKP_ROOT" -B "$MKP_ROOT/$dir" -G Ninja "${configure[@]}" >/dev/null
+  cmake --build "$MKP_ROOT/$dir" -j "$MKP_JOBS" "$@"
 }

@@ -38,7 +38,7 @@ std::string LocalIsoTime(double millisecondsSinceEpoch) {
   }
   std::tm local{};
   localtime_r(&shown, &local);
-  char buffer[40];
+  char buffer[64];  // room for any int the compiler cannot rule out
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
   return buffer;

@@ -112,7 +112,9 @@ TEST(MatchIndexTest, FollowsThePaneAsItsOldestLinesGo) {
   for (std::size_t line = 0; line < flags.size(); ++line) {
     EXPECT_EQ(index.LineMatches(line), flags[line]);
     EXPECT_EQ(index.MatchesBefore(line), k);
-    if (flags[line]) EXPECT_EQ(index.MatchLine(k++), line);
+    if (flags[line]) {
+      EXPECT_EQ(index.MatchLine(k++), line);
+    }
   }
   EXPECT_EQ(index.MatchCount(), k);
   // Dropping more than there is empties it.
