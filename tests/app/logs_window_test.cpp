@@ -92,7 +92,7 @@ private:
     for (TLogWindow* candidate : w.findChildren<TLogWindow*>())
       if (!before.contains(candidate)) window = candidate;
     // A file it could not read closes the window: null then.
-    for (int i = 0; i < 1000 && window && window->Loading(); ++i) QTest::qWait(10);
+    (void)QTest::qWaitFor([&] { return !window || !window->Loading(); }, 10000);
     return window;
   }
 
@@ -349,13 +349,7 @@ private slots:
     QCOMPARE(w.SlavePage->Rows.Cell(3, 0), std::string());
     // The responder answers from the new rows.
     scratch_.Pty->Write(FrameOf(Request2));
-    std::vector<std::uint8_t> got;
-    for (int i = 0; i < 500 && got.size() < FrameOf(Answer2).size(); ++i) {
-      QTest::qWait(10);
-      const auto more = scratch_.Pty->ReadAvailable();
-      got.insert(got.end(), more.begin(), more.end());
-    }
-    QCOMPARE(got, FrameOf(Answer2));
+    QCOMPARE(scratch_.Pty->Read(FrameOf(Answer2).size(), 5000), FrameOf(Answer2));
 
     // A monitor's capture: the user tells the master's port.
     WriteCapture(Path("monitor.pcapng"), {{1, false, Request2, 0}, {2, false, Answer2, 10}});

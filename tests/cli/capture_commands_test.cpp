@@ -92,10 +92,7 @@ TEST_F(CaptureCommandsTest, MonitorWithTwoPortsCapturesEachAsItsOwnInterfaceEven
   const std::string path = dir_ + "/m.pcapng";
   TToolProcess tool({"monitor", "--port", first.Path(), "--port2", second.Path(), "--count", "2", "--json",
                      "--pcap", path});
-  for (auto* pty : {&first, &second}) {
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    while (pty->Unread() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
-  }
+  for (auto* pty : {&first, &second}) pty->WaitUnread(0);
   first.Write(FrameOfText(Request));
   ASSERT_TRUE(tool.WaitForLines("{", 1));
   second.Write(FrameOfText(Answer));
@@ -219,11 +216,7 @@ TEST_F(CaptureCommandsTest, ALiveCaptureRunsThroughTheExtcapLauncher) {
     return std::system((env + "timeout 60 tshark -i mkp -o extcap.mkp.port:" + bus.Path() + " -c 4 -w " + out +
                         " >/dev/null 2>&1").c_str());
   });
-  for (auto* pty : {&device, &bus}) {
-    const auto end = std::chrono::steady_clock::now() + 30s;
-    while (pty->Unread() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(pty->Unread(), 0);
-  }
+  for (auto* pty : {&device, &bus}) ASSERT_TRUE(pty->WaitUnread(0, 30s));
   // Both directions of the exchange go to the watched line.
   const CaptureBytes request = FrameOfText("010203.0A0B0C.06.05.0100 - 01");
   for (int i = 0; i < 2; ++i) {

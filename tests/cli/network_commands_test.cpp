@@ -76,9 +76,11 @@ TEST_F(NetworkCommandsTest, SendPollAndMonitorWorkThroughTheServerWithBothKinds)
     TToolProcess monitor({"monitor", "--port", server.Url(), "--count", "2"});
     const auto frame = mkptest::FrameBytes("0A0B0C.010203.07.05.0300 - 01 E8 03");
     const auto end = Clock::now() + std::chrono::seconds(20);
+    // Frames written before the monitor's connection reach nobody: one more
+    // each time none came out within 300 ms.
     while (monitor.Running() && Clock::now() < end) {
       pty.Write(frame);
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      monitor.WaitForLines("terminal\t<- ", 2, std::chrono::milliseconds(300));
     }
     EXPECT_EQ(monitor.Wait(), 0) << monitor.Err();
     EXPECT_NE(monitor.Out().find("terminal\t<- 0A0B0C.010203.07.05.0300 - 01 E8 03 \n"), std::string::npos)
@@ -99,10 +101,7 @@ TEST_F(NetworkCommandsTest, AServerKilledMidPollIsReportedAndPollingGoesOnWhenIt
   ASSERT_TRUE(server.Start());
   ASSERT_TRUE(poll.WaitForError(server.Url() + ": connected again"));
   const auto before = poll.OutSoFar().size();
-  const auto end = Clock::now() + std::chrono::seconds(20);
-  while (poll.OutSoFar().find("1\tone\t1000", before) == std::string::npos && Clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_NE(poll.OutSoFar().find("1\tone\t1000", before), std::string::npos);
+  EXPECT_TRUE(poll.WaitForOutput("1\tone\t1000", before));
   poll.Signal(SIGINT);
   EXPECT_EQ(poll.Wait(), 0) << poll.Err();
 }

@@ -27,14 +27,7 @@ using mkptest::PrimeTheOpening;
 using mkptest::TToolProcess;
 
 // Waits until the command has taken the priming bytes.
-bool WaitUntilTaken(const mkptest::TPtyPair& pty) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pty.Unread() != 0) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+bool WaitUntilTaken(const mkptest::TPtyPair& pty) { return pty.WaitUnread(0); }
 
 ByteVec Frame(const std::string& text) {
   mkp::TPacketHolder p;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -76,41 +77,48 @@ public:
     return err_;
   }
   // Waits until standard error holds the text.
-  bool WaitForError(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (ErrSoFar().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+  bool WaitForError(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return WaitUntil(limit, [&] { return err_.find(text) != std::string::npos; });
+  }
+  // Waits until standard output holds the text at or after `from`.
+  bool WaitForOutput(const std::string& text, std::size_t from = 0,
+                     std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return WaitUntil(limit, [&] { return out_.find(text, from) != std::string::npos; });
   }
   // Waits until the tool has printed `count` lines starting with `prefix`.
-  bool WaitForLines(const std::string& prefix, std::size_t count, std::chrono::seconds limit = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      {
-        std::lock_guard lk(lock_);
-        std::size_t seen = 0;
-        for (std::size_t at = 0; (at = out_.find(prefix, at)) != std::string::npos; at += prefix.size())
-          if (at == 0 || out_[at - 1] == '\n') ++seen;
-        if (seen >= count) return true;
-      }
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+  bool WaitForLines(const std::string& prefix, std::size_t count,
+                    std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return WaitUntil(limit, [&] {
+      std::size_t seen = 0;
+      for (std::size_t at = 0; (at = out_.find(prefix, at)) != std::string::npos; at += prefix.size())
+        if (at == 0 || out_[at - 1] == '\n') ++seen;
+      return seen >= count;
+    });
   }
 
 private:
+  // Waits until `done` (called with the lock held) holds or `limit` passes;
+  // the readers wake it whenever the tool has printed more.
+  template <typename TDone>
+  bool WaitUntil(std::chrono::milliseconds limit, TDone done) {
+    std::unique_lock lk(lock_);
+    return printed_.wait_for(lk, limit, done);
+  }
+
   void Drain(int fd, std::string& into) {
     char buf[4096];
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0) {
-      std::lock_guard lk(lock_);
-      into.append(buf, static_cast<std::size_t>(n));
+      {
+        std::lock_guard lk(lock_);
+        into.append(buf, static_cast<std::size_t>(n));
+      }
+      printed_.notify_all();
     }
     close(fd);
   }
   std::mutex lock_;
+  std::condition_variable printed_;
   pid_t pid_ = -1;
   int status_ = 0;
   std::thread outReader_, errReader_;
@@ -124,12 +132,7 @@ private:
 // waits until all of them are there.)
 inline bool PrimeTheOpening(mkptest::TPtyPair& pty) {
   pty.Write(std::vector<std::uint8_t>(255, 0xEE));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pty.Unread() != 255) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return pty.WaitUnread(255);
 }
 
 }  // namespace mkptest

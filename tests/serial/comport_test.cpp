@@ -319,10 +319,7 @@ TEST(ComPortTest, BytesReadLateKeepTheirArrivalAndTheSilenceBetweenThemStillEnds
   TPtyPair pty;
   TCOMPortChannel ch;
   ASSERT_TRUE(OpenPty(ch, pty));
-  const auto taken = [&] {
-    const auto end = Clock::now() + std::chrono::seconds(10);
-    while (pty.Unread() != 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
+  const auto taken = [&] { pty.WaitUnread(0, std::chrono::seconds(10)); };
   const auto sent = Clock::now();
   pty.Write({1, 2, 3});
   taken();

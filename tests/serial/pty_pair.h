@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mkptest {
@@ -50,6 +51,18 @@ public:
   int Unread() const {
     int count = 0;
     return ::ioctl(keeper_, FIONREAD, &count) == 0 ? count : -1;
+  }
+
+  // Waits up to `limit` until exactly `count` bytes wait unread: 0 once the
+  // program under test has taken what was written. The kernel tells no one
+  // when a reader takes bytes, so this looks again every millisecond.
+  bool WaitUnread(int count, std::chrono::milliseconds limit = std::chrono::seconds(20)) const {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (Unread() != count) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
   }
 
   void Write(const std::vector<std::uint8_t>& bytes) {
