@@ -18,14 +18,7 @@ int RunLearn(const std::vector<std::string>& arguments) {
   std::string out;
   mkp::TLearnOptions options;
   TOptionTable optionTable{
-      {"--out", true, [&](const std::string& value, std::string& error) {
-         if (value.empty()) {
-           error = "--out needs a file name";
-           return false;
-         }
-         out = value;
-         return true;
-       }},
+      Text("--out", out, "file name"),
       {"--master-port", true, [&](const std::string& value, std::string& error) {
          int port = 0;
          const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);

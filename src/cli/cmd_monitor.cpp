@@ -57,14 +57,7 @@ int RunMonitor(const std::vector<std::string>& arguments) {
   bool json = false;
   TOptionTable optionTable = PortCommandOptions(analysis, port);
   AddRunLimitOptions(optionTable, limits);
-  optionTable.push_back({"--port2", true, [&](const std::string& value, std::string& error) {
-                           if (value.empty()) {
-                             error = "--port2 needs a port name";
-                             return false;
-                           }
-                           port2 = value;
-                           return true;
-                         }});
+  optionTable.push_back(Text("--port2", port2, "port name"));
   optionTable.push_back(Flag("--json", json));
   std::vector<std::string> words;
   if (!ReadPortCommandOptions("monitor", arguments, optionTable, port, words)) return 2;

@@ -11,6 +11,18 @@ TOption Flag(std::string name, bool& value) {
           }};
 }
 
+TOption Text(std::string name, std::string& value, const std::string& what) {
+  const std::string missing = name + " needs a " + what;
+  return {std::move(name), true, [&value, missing](const std::string& given, std::string& error) {
+            if (given.empty()) {
+              error = missing;
+              return false;
+            }
+            value = given;
+            return true;
+          }};
+}
+
 namespace {
 
 bool Read(const std::vector<std::string>& args, const TOptionTable& table,

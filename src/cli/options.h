@@ -18,6 +18,8 @@ using TOptionTable = std::vector<TOption>;
 
 // A flag option that sets a switch.
 TOption Flag(std::string name, bool& value);
+// An option whose value is a text that may not be empty ("NAME needs a WHAT").
+TOption Text(std::string name, std::string& value, const std::string& what);
 
 // Reads args against the table. Options count where they stand, so a later
 // one overrides an earlier one; after "--" every word is positional. Any

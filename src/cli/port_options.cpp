@@ -63,14 +63,7 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
   auto option = [&table](const char* name, std::function<bool(const std::string&, std::string&)> take) {
     table.push_back({name, true, std::move(take)});
   };
-  option("--port", [&options](const std::string& value, std::string& error) {
-    if (value.empty()) {
-      error = "--port needs a port name";
-      return false;
-    }
-    options.Port = value;
-    return true;
-  });
+  table.push_back(Text("--port", options.Port, "port name"));
   option("--baud", [&options](const std::string& value, std::string&) {
     options.Speed = value;  // the channel decides whether the driver takes it
     return true;
@@ -127,14 +120,7 @@ void AddPortOptions(TOptionTable& table, TPortOptions& options) {
   table.push_back(Flag("--echo", options.Echo));
   table.push_back(Flag("--rs485", options.Rs485));
   table.push_back(Flag("--timestamps", options.Timestamps));
-  option("--pcap", [&options](const std::string& value, std::string& error) {
-    if (value.empty()) {
-      error = "--pcap needs a file name";
-      return false;
-    }
-    options.Pcap = value;
-    return true;
-  });
+  table.push_back(Text("--pcap", options.Pcap, "file name"));
 }
 
 TOptionTable PortCommandOptions(TAnalysisOptions& analysis, TPortOptions& port) {
